@@ -1,0 +1,54 @@
+#include "Json.h"
+
+#include "Text.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace vp {
+
+namespace detail {
+std::vector<std::string> splitFieldList(std::string_view list) {
+    std::vector<std::string> keys;
+    for (const auto& part : split(list, ',')) keys.push_back(trimmed(part));
+    return keys;
+}
+} // namespace detail
+
+JsonDecodingError::JsonDecodingError(std::string key, std::string problem)
+    : std::runtime_error(key.empty() ? problem : "\"" + key + "\": " + problem), m_key(std::move(key)),
+      m_problem(std::move(problem)) {}
+
+JsonDecodingError JsonDecodingError::inside(std::string_view outerKey) const {
+    std::string key(outerKey);
+    if (!m_key.empty()) key += "." + m_key;
+    return JsonDecodingError(key, m_problem);
+}
+
+std::string iso8601(Timestamp time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(
+        std::chrono::floor<std::chrono::seconds>(time));
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+std::optional<Timestamp> parseIso8601(std::string_view text) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char zone = 0;
+    int consumed = 0;
+    const std::string copy(text);
+    if (std::sscanf(copy.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%n", &year, &month, &day, &hour, &minute, &second,
+                    &zone, &consumed) != 7 ||
+        zone != 'Z' || consumed != static_cast<int>(copy.size()))
+        return std::nullopt;
+    using namespace std::chrono;
+    const year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                              std::chrono::day{static_cast<unsigned>(day)}};
+    if (!date.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;
+    return sys_days{date} + hours{hour} + minutes{minute} + seconds{second};
+}
+
+} // namespace vp
