@@ -1,0 +1,64 @@
+// The pieces behind Images.h, one per library: libvips for the common formats, LibRaw for
+// camera RAW, libtiff for the few TIFF tags libvips does not pass on. Private to this folder;
+// no library header leaks out of it.
+#pragma once
+
+#include "Images.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vp::ImageDecoders {
+
+/// Pictures above this many pixels are refused as tooLarge before any pixel is decoded: a
+/// header claiming enormous dimensions would otherwise make a decoder (a progressive JPEG's
+/// coefficient buffer, libheif's whole-frame buffer, a one-strip TIFF) allocate gigabytes.
+/// 200 megapixels is above every camera's sensor, stitched panoramas aside.
+inline constexpr std::int64_t maximumPixels = 200'000'000;
+
+bool exceedsPixelBudget(std::int64_t width, std::int64_t height);
+
+/// Starts libvips once for the whole process; later calls return at once. False when it
+/// could not start, and then every libvips call below fails with cannotOpen.
+bool startVips();
+
+/// Header facts of a file libvips can open (JPEG, PNG, HEIC/HEIF, TIFF, GIF, WebP, ...).
+Result<ImageProperties, ImageFailure> vipsProperties(const std::string& path);
+
+/// How strictly the decoders treat a file that ends early or carries bad data.
+enum class Strictness { tolerant, failOnTruncation };
+
+/// A thumbnail of a libvips file, decoded at reduced scale where the format allows.
+Result<Bitmap, ImageFailure> vipsThumbnail(const std::string& path, int longestSide, Strictness strictness);
+
+/// Shrinks 8-bit pixels already in memory (a decoded RAW) to a thumbnail.
+Result<Bitmap, ImageFailure> shrinkPixels(const std::uint8_t* pixels, int width, int height, int channels,
+                                          int longestSide);
+
+/// Greys and stretches a bitmap to side × side.
+Result<Bitmap, ImageFailure> vipsGreySquare(const Bitmap& image, int side);
+
+/// The type identifiers the installed libvips loaders and HEIF decoders read.
+std::set<std::string> vipsDecodableTypes();
+
+/// LibRaw's view of a camera RAW. notDecodable when LibRaw does not take the file as a RAW.
+Result<ImageProperties, ImageFailure> rawProperties(const std::string& path);
+Result<Bitmap, ImageFailure> rawThumbnail(const std::string& path, int longestSide);
+enum class RawDecoding { complete, damaged, notRaw };
+/// Unpacks every byte of the sensor data, which is where a cut-off RAW shows.
+RawDecoding rawDecodeFully(const std::string& path);
+std::set<std::string> rawDecodableTypes();
+std::vector<std::string> rawCameraList();
+
+/// Camera tags of a TIFF, which libvips does not read: IFD0 make and model, EXIF date and sizes.
+struct TiffTags {
+    std::optional<std::string> make;
+    std::optional<std::string> model;
+    std::optional<std::string> dateTimeOriginal;
+    std::optional<std::int64_t> exifPixelX;
+    std::optional<std::int64_t> exifPixelY;
+};
+TiffTags readTiffTags(const std::string& path);
+
+} // namespace vp::ImageDecoders
