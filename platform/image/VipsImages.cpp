@@ -116,11 +116,15 @@ Result<std::string, ImageFailure> findLoader(const std::string& path) {
     if (::access(path.c_str(), R_OK) != 0)
         return Unexpected{failure(ImageFailure::Kind::cannotOpen, "The file cannot be read.")};
     const char* loader = vips_foreign_find_load(path.c_str());
-    if (loader == nullptr) {
-        vips_error_clear();
-        return Unexpected{failure(ImageFailure::Kind::notDecodable, "Not a picture format this computer reads.")};
-    }
-    return std::string(loader);
+    if (loader == nullptr) vips_error_clear();
+    // Only photo formats count. Finding a loader does not skip blocked ones, and a trusted
+    // loader for an odd format (CSV, PPM, Radiance) has no business reading a photo folder.
+    constexpr std::string_view photoLoaders[] = {"VipsForeignLoadJpeg", "VipsForeignLoadPng",  "VipsForeignLoadTiff",
+                                                 "VipsForeignLoadHeif", "VipsForeignLoadNsgif", "VipsForeignLoadWebp"};
+    if (loader != nullptr)
+        for (const auto photoLoader : photoLoaders)
+            if (std::string_view(loader).starts_with(photoLoader)) return std::string(loader);
+    return Unexpected{failure(ImageFailure::Kind::notDecodable, "Not a picture format this computer reads.")};
 }
 
 VImage openHeader(const std::string& path) {

@@ -1,0 +1,108 @@
+#include "engine/scan/FolderSource.h"
+
+#include "tests/support/Pictures.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+namespace vp {
+namespace {
+
+using Outcome = FolderSource::Inspection::Outcome;
+using testing::TempDir;
+
+struct Candidate {
+    std::string name;
+    PhotoFormat format;
+    std::function<void(const std::string&)> write;
+    Outcome outcome;
+    std::optional<std::int64_t> width;
+    std::optional<std::int64_t> height;
+    bool decodesFully;
+};
+
+void renamed(const std::string& from, const std::string& to) { ASSERT_EQ(std::rename(from.c_str(), to.c_str()), 0); }
+
+class Inspection : public ::testing::TestWithParam<Candidate> {};
+
+TEST_P(Inspection, SortsEachCandidateIntoItsOutcome) {
+    TempDir dir;
+    const auto& candidate = GetParam();
+    const auto path = dir / candidate.name;
+    candidate.write(path);
+
+    const auto inspection = FolderSource::inspect(path, candidate.format);
+    EXPECT_EQ(inspection.outcome, candidate.outcome);
+    EXPECT_EQ(inspection.pixelWidth, candidate.width);
+    EXPECT_EQ(inspection.pixelHeight, candidate.height);
+    EXPECT_EQ(FolderSource::decodesFully(path), candidate.decodesFully);
+}
+
+void picture(const std::string& path) { testing::writePicture(path, {.width = 64, .height = 48}); }
+void turnedPicture(const std::string& path) { testing::writePicture(path, {.width = 64, .height = 48, .orientation = 6}); }
+
+INSTANTIATE_TEST_SUITE_P(
+    FolderSource, Inspection,
+    ::testing::Values(
+        Candidate{"photo.jpg", PhotoFormat::jpeg, picture, Outcome::readable, 64, 48, true},
+        Candidate{"photo.png", PhotoFormat::png, picture, Outcome::readable, 64, 48, true},
+        Candidate{"photo.tif", PhotoFormat::tiff, picture, Outcome::readable, 64, 48, true},
+        Candidate{"photo.heic", PhotoFormat::heic, picture, Outcome::readable, 64, 48, true},
+        // Sizes are as stored; the turn is applied where pixels are used.
+        Candidate{"turned.jpg", PhotoFormat::jpeg, turnedPicture, Outcome::readable, 64, 48, true},
+        Candidate{"shot.dng", PhotoFormat::raw,
+                  [](const std::string& p) { testing::writeMinimalRaw(p, {.make = "Nobody", .model = "Unheard Of"}); },
+                  Outcome::readable, 64, 48, true},
+        Candidate{"shot.nef", PhotoFormat::raw,
+                  [](const std::string& p) {
+                      testing::writeMinimalRaw(p, {.make = "NIKON CORPORATION", .model = "NIKON D850", .dngVersion = false});
+                  },
+                  Outcome::readable, 64, 48, true},
+        // LibRaw opens it, but no such camera is on its list.
+        Candidate{"future.nef", PhotoFormat::raw,
+                  [](const std::string& p) {
+                      testing::writeMinimalRaw(p, {.make = "NIKON CORPORATION", .model = "NIKON D9999", .dngVersion = false});
+                  },
+                  Outcome::cameraNotSupported, 64, 48, true},
+        // A JPEG with a RAW extension is not a RAW.
+        Candidate{"renamed.nef", PhotoFormat::raw,
+                  [](const std::string& p) { picture(p + ".jpg"); renamed(p + ".jpg", p); },
+                  Outcome::notDecodableHere, std::nullopt, std::nullopt, true},
+        // Random bytes with a RAW extension: LibRaw finds no RAW in them.
+        Candidate{"noise.cr2", PhotoFormat::raw, [](const std::string& p) { testing::writeFile(p, std::string(4096, '\x5a')); },
+                  Outcome::notDecodableHere, std::nullopt, std::nullopt, false},
+        // Garbage and empty files of a type we read are damaged, not foreign.
+        Candidate{"noise.jpg", PhotoFormat::jpeg, [](const std::string& p) { testing::writeFile(p, std::string(4096, '\x5a')); },
+                  Outcome::damaged, std::nullopt, std::nullopt, false},
+        Candidate{"empty.png", PhotoFormat::png, [](const std::string& p) { testing::writeFile(p, ""); },
+                  Outcome::damaged, std::nullopt, std::nullopt, false},
+        // The header survives, the scan data is cut: readable by inspection, caught by full decoding.
+        Candidate{"cut.jpg", PhotoFormat::jpeg,
+                  [](const std::string& p) {
+                      testing::writePicture(p, {.width = 640, .height = 480}, "Q=95");
+                      const auto bytes = testing::readFile(p);
+                      testing::writeFile(p, bytes.substr(0, bytes.size() / 2));
+                  },
+                  Outcome::readable, 640, 480, false},
+        // A PNG whose IDAT stops half-way.
+        Candidate{"cut.png", PhotoFormat::png,
+                  [](const std::string& p) {
+                      testing::writePicture(p, {.width = 640, .height = 480}, "compression=0");
+                      const auto bytes = testing::readFile(p);
+                      testing::writeFile(p, bytes.substr(0, bytes.size() / 2));
+                  },
+                  Outcome::readable, 640, 480, false},
+        // The generic picture type has no decoder of its own.
+        Candidate{"thing.jpg", PhotoFormat::other, picture, Outcome::notDecodableHere, std::nullopt, std::nullopt, true}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        for (auto& c : name)
+            if (c == '.') c = '_';
+        return name;
+    });
+
+} // namespace
+} // namespace vp
