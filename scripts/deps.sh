@@ -9,11 +9,13 @@ packages=(
   nlohmann-json3-dev
   libssl-dev
   libvips-dev libvips-tools
-  libraw-dev
+  libraw-dev libheif-dev
   libtiff-dev
   libplist-dev
   libsqlite3-dev
   shared-mime-info
+  libopencv-contrib-dev opencv-data libdlib-dev libdlib-data python3-skimage
+  time
 )
 
 missing=()

@@ -45,6 +45,10 @@ bool startOnce() {
     // Only the photo formats are wanted; the untrusted loaders (ImageMagick, PDF, SVG, FITS,
     // ...) would take any garbage with a picture extension as something to parse.
     vips_block_untrusted_set(TRUE);
+    // The engine decodes up to four pictures at once on its own workers. libvips's threads
+    // per picture would only compete with them for the same cores; measured on two cores,
+    // four workers make thumbnails about a third faster with one libvips thread each.
+    if (std::getenv("VIPS_CONCURRENCY") == nullptr) vips_concurrency_set(1);
     // A damaged file is an outcome the caller reports, not a message for the terminal.
     g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
                       discardLogMessage, nullptr);
