@@ -1,0 +1,200 @@
+// The cache file's format: a binary property list, written and read with libplist. Only this
+// file includes it.
+#include "FeatureCache.h"
+
+#include <chrono>
+#include <limits>
+#include <memory>
+#include <plist/plist.h>
+
+namespace vp::FeatureCacheFile {
+
+namespace {
+
+struct PlistDeleter {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using Plist = std::unique_ptr<void, PlistDeleter>;
+
+// Property-list dates count seconds from the first instant of 2001 (UTC).
+constexpr std::int64_t referenceDateOffset = 978307200;
+
+struct Malformed {};
+
+// ---- writing
+
+plist_t integer(std::int64_t value) { return plist_new_uint(static_cast<std::uint64_t>(value)); }
+
+plist_t words(const std::vector<std::uint64_t>& values) {
+    plist_t array = plist_new_array();
+    for (const auto value : values) plist_array_append_item(array, plist_new_uint(value));
+    return array;
+}
+
+plist_t encodeFaces(const FaceReading& reading) {
+    plist_t dict = plist_new_dict();
+    plist_dict_set_item(dict, "faces", integer(reading.faces));
+    plist_dict_set_item(dict, "eyesClosed", integer(reading.eyesClosed));
+    plist_dict_set_item(dict, "smiling", integer(reading.smiling));
+    plist_dict_set_item(dict, "revision", integer(reading.revision));
+    return dict;
+}
+
+plist_t encodeFeatures(const ImageFeatures& features) {
+    plist_t dict = plist_new_dict();
+    plist_dict_set_item(dict, "hashes", words(features.hashes));
+    plist_t detail = plist_new_array();
+    for (const auto& entry : features.detailHashes) plist_array_append_item(detail, words(entry));
+    plist_dict_set_item(dict, "detailHashes", detail);
+    if (features.featurePrint)
+        plist_dict_set_item(dict, "featurePrint",
+                            plist_new_data(reinterpret_cast<const char*>(features.featurePrint->data()),
+                                           features.featurePrint->size()));
+    plist_dict_set_item(dict, "featurePrintRevision", integer(features.featurePrintRevision));
+    plist_dict_set_item(dict, "sharpness", plist_new_real(features.sharpness));
+    plist_dict_set_item(dict, "meanLuma", plist_new_real(features.meanLuma));
+    plist_dict_set_item(dict, "clipped", plist_new_real(features.clipped));
+    if (features.captureDate) {
+        using namespace std::chrono;
+        const auto micros = duration_cast<microseconds>(features.captureDate->time_since_epoch()).count() -
+                            referenceDateOffset * 1000000;
+        const auto seconds = static_cast<std::int32_t>(micros >= 0 ? micros / 1000000 : (micros - 999999) / 1000000);
+        const auto rest = static_cast<std::int32_t>(micros - static_cast<std::int64_t>(seconds) * 1000000);
+        plist_dict_set_item(dict, "captureDate", plist_new_date(seconds, rest));
+    }
+    plist_dict_set_item(dict, "pixelWidth", integer(features.pixelWidth));
+    plist_dict_set_item(dict, "pixelHeight", integer(features.pixelHeight));
+    plist_dict_set_item(dict, "version", integer(features.version));
+    if (features.qualityScore) plist_dict_set_item(dict, "qualityScore", integer(*features.qualityScore));
+    if (features.isUtility) plist_dict_set_item(dict, "isUtility", plist_new_bool(*features.isUtility ? 1 : 0));
+    if (features.qualityRevision) plist_dict_set_item(dict, "qualityRevision", integer(*features.qualityRevision));
+    if (features.faces) plist_dict_set_item(dict, "faces", encodeFaces(*features.faces));
+    return dict;
+}
+
+// ---- reading: any node of the wrong kind makes the whole entry unusable
+
+plist_t item(plist_t dict, const char* key) {
+    plist_t node = plist_dict_get_item(dict, key);
+    if (node == nullptr) throw Malformed{};
+    return node;
+}
+
+plist_t optionalItem(plist_t dict, const char* key) { return plist_dict_get_item(dict, key); }
+
+std::uint64_t unsignedValue(plist_t node) {
+    if (plist_get_node_type(node) != PLIST_UINT) throw Malformed{};
+    std::uint64_t value = 0;
+    plist_get_uint_val(node, &value);
+    return value;
+}
+
+std::int64_t integerValue(plist_t node) { return static_cast<std::int64_t>(unsignedValue(node)); }
+
+double realValue(plist_t node) {
+    if (plist_get_node_type(node) == PLIST_UINT) return static_cast<double>(integerValue(node));
+    if (plist_get_node_type(node) != PLIST_REAL) throw Malformed{};
+    double value = 0;
+    plist_get_real_val(node, &value);
+    return value;
+}
+
+std::vector<std::uint64_t> wordsValue(plist_t node) {
+    if (plist_get_node_type(node) != PLIST_ARRAY) throw Malformed{};
+    std::vector<std::uint64_t> values;
+    for (std::uint32_t i = 0; i < plist_array_get_size(node); ++i)
+        values.push_back(unsignedValue(plist_array_get_item(node, i)));
+    return values;
+}
+
+FaceReading facesValue(plist_t node) {
+    if (plist_get_node_type(node) != PLIST_DICT) throw Malformed{};
+    return {integerValue(item(node, "faces")), integerValue(item(node, "eyesClosed")),
+            integerValue(item(node, "smiling")), integerValue(item(node, "revision"))};
+}
+
+ImageFeatures decodeFeatures(plist_t dict) {
+    if (plist_get_node_type(dict) != PLIST_DICT) throw Malformed{};
+    ImageFeatures features;
+    features.hashes = wordsValue(item(dict, "hashes"));
+    plist_t detail = item(dict, "detailHashes");
+    if (plist_get_node_type(detail) != PLIST_ARRAY) throw Malformed{};
+    for (std::uint32_t i = 0; i < plist_array_get_size(detail); ++i)
+        features.detailHashes.push_back(wordsValue(plist_array_get_item(detail, i)));
+    if (plist_t print = optionalItem(dict, "featurePrint")) {
+        if (plist_get_node_type(print) != PLIST_DATA) throw Malformed{};
+        char* bytes = nullptr;
+        std::uint64_t length = 0;
+        plist_get_data_val(print, &bytes, &length);
+        features.featurePrint = std::vector<std::uint8_t>(bytes, bytes + length);
+        std::free(bytes);
+    }
+    features.featurePrintRevision = integerValue(item(dict, "featurePrintRevision"));
+    features.sharpness = realValue(item(dict, "sharpness"));
+    features.meanLuma = realValue(item(dict, "meanLuma"));
+    features.clipped = realValue(item(dict, "clipped"));
+    if (plist_t date = optionalItem(dict, "captureDate")) {
+        if (plist_get_node_type(date) != PLIST_DATE) throw Malformed{};
+        std::int32_t seconds = 0, micros = 0;
+        plist_get_date_val(date, &seconds, &micros);
+        using namespace std::chrono;
+        features.captureDate = Timestamp(duration_cast<Timestamp::duration>(
+            std::chrono::seconds(static_cast<std::int64_t>(seconds) + referenceDateOffset) + microseconds(micros)));
+    }
+    features.pixelWidth = integerValue(item(dict, "pixelWidth"));
+    features.pixelHeight = integerValue(item(dict, "pixelHeight"));
+    features.version = integerValue(item(dict, "version"));
+    if (plist_t score = optionalItem(dict, "qualityScore")) features.qualityScore = integerValue(score);
+    if (plist_t utility = optionalItem(dict, "isUtility")) {
+        if (plist_get_node_type(utility) != PLIST_BOOLEAN) throw Malformed{};
+        std::uint8_t value = 0;
+        plist_get_bool_val(utility, &value);
+        features.isUtility = value != 0;
+    }
+    if (plist_t revision = optionalItem(dict, "qualityRevision")) features.qualityRevision = integerValue(revision);
+    if (plist_t faces = optionalItem(dict, "faces")) features.faces = facesValue(faces);
+    return features;
+}
+
+} // namespace
+
+std::map<std::string, ImageFeatures> decode(const std::string& data) {
+    std::map<std::string, ImageFeatures> entries;
+    // Only binary property lists are ours; anything else is treated as no cache at all.
+    if (data.size() < 8 || data.compare(0, 6, "bplist") != 0 || data.size() > std::numeric_limits<std::uint32_t>::max())
+        return entries;
+    plist_t parsed = nullptr;
+    plist_from_bin(data.data(), static_cast<std::uint32_t>(data.size()), &parsed);
+    const Plist root(parsed);
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return entries;
+    plist_dict_iter iterator = nullptr;
+    plist_dict_new_iter(root.get(), &iterator);
+    while (true) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(root.get(), iterator, &key, &value);
+        if (key == nullptr) break;
+        const std::string name(key);
+        std::free(key);
+        try {
+            entries.emplace(name, decodeFeatures(value));
+        } catch (const Malformed&) {
+            // An entry we cannot read is measured again.
+        }
+    }
+    std::free(iterator);
+    return entries;
+}
+
+std::string encode(const std::map<std::string, ImageFeatures>& entries) {
+    const Plist root(plist_new_dict());
+    for (const auto& [key, features] : entries) plist_dict_set_item(root.get(), key.c_str(), encodeFeatures(features));
+    char* bytes = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(root.get(), &bytes, &length);
+    std::string data(bytes != nullptr ? bytes : "", length);
+    plist_to_bin_free(bytes);
+    return data;
+}
+
+} // namespace vp::FeatureCacheFile
