@@ -1,31 +1,36 @@
-// velmo-pristel: for now, prints what a walk of the given folders finds.
-#include "engine/scan/FolderSource.h"
+// velmo-pristel: the headless report when asked for; until the desktop application exists,
+// a short usage otherwise.
+#include "CommandLineReport.h"
 
 #include <cstdio>
-#include <map>
-#include <string>
-#include <vector>
+#include <cstring>
 
-using namespace vp;
+namespace {
+
+constexpr const char* usage =
+    "Usage:\n"
+    "  velmo-pristel --similar [conservative|balanced|broad] FOLDER...\n"
+    "      Prints groups of other versions of one photo (resized, re-saved, rotated,\n"
+    "      lightly edited), with a quality score and a hint for each picture.\n"
+    "  velmo-pristel --series FOLDER...\n"
+    "      Prints bursts: related shots taken seconds apart in one folder.\n"
+    "  velmo-pristel --exact FOLDER...\n"
+    "      Prints groups of byte-identical copies.\n"
+    "  velmo-pristel --version | --help\n"
+    "\n"
+    "Nothing is changed on disk. Progress is shown on the terminal; Ctrl-C stops the scan\n"
+    "(the report then prints \"cancelled\" and exits with status 1).\n";
+
+} // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> folders(argv + 1, argv + argc);
-    const PreparedRoots prepared = FolderSource::prepare(folders);
-    CancellationFlag cancel;
-    const auto walk = FolderSource::walk(prepared.roots, std::nullopt, {}, cancel, nullptr);
-
-    std::printf("%zu folders scanned\n", prepared.roots.size());
-    std::printf("%lld pictures found\n", static_cast<long long>(walk.discovered));
-    std::printf("%lld other files\n", static_cast<long long>(walk.otherFiles));
-    std::printf("%lld extra names of the same file (hard links)\n", static_cast<long long>(walk.hardLinksFolded));
-    std::map<SkipReason, int> skipped;
-    for (const auto& file : walk.skipped) ++skipped[file.reason];
-    for (const auto reason : allCases<SkipReason>())
-        if (skipped[reason] > 0) std::printf("skipped, %s: %d\n", std::string(title(reason)).c_str(), skipped[reason]);
-    std::map<ExcludedItem::Kind, int> excluded;
-    for (const auto& item : prepared.refused) ++excluded[item.kind];
-    for (const auto& item : walk.excluded) ++excluded[item.kind];
-    for (const auto kind : allCases<ExcludedItem::Kind>())
-        if (excluded[kind] > 0) std::printf("%s: %d\n", std::string(heading(kind)).c_str(), excluded[kind]);
+    vp::CommandLineReport::runIfAsked(argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("velmo-pristel %s\n", VP_VERSION);
+            return 0;
+        }
+    }
+    std::fputs(usage, stdout);
     return 0;
 }
