@@ -45,8 +45,7 @@ TiffTags readTiffTags(const std::string& path) {
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), ignoreMessage, nullptr);
     // Tags only: a small allocation ceiling keeps a hostile tag count from costing memory.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), 16 * 1024 * 1024);
-    // "h": header and first directory only, no strip or tile offsets read in advance.
-    const std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpenExt(path.c_str(), "rh", options.get()));
+    const std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpenExt(path.c_str(), "r", options.get()));
     if (!tiff) return tags;
     tags.make = textTag(tiff.get(), TIFFTAG_MAKE);
     tags.model = textTag(tiff.get(), TIFFTAG_MODEL);

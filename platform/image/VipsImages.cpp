@@ -23,6 +23,9 @@ using vips::VImage;
 ImageFailure failure(ImageFailure::Kind kind, std::string detail) { return {kind, std::move(detail)}; }
 
 ImageFailure failure(const VError& error) {
+    // libvips collects messages in one process-wide buffer; emptied here, the next failure
+    // does not carry this one's text.
+    vips_error_clear();
     std::string detail = error.what();
     while (!detail.empty() && detail.back() == '\n') detail.pop_back();
     return {ImageFailure::Kind::damaged, std::move(detail)};

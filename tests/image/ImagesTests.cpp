@@ -107,6 +107,33 @@ TEST_P(CameraTags, ReadBackFromEachFormat) {
 
 INSTANTIATE_TEST_SUITE_P(Images, CameraTags, ::testing::Values("jpg", "png", "heic"));
 
+TEST(Images, TiffCameraTagsComeFromTheTiffDirectories) {
+    TempDir dir;
+    const auto path = dir / "scan.tif";
+    testing::writeCameraTiff(path, 40, 30, "NIKON CORPORATION", "NIKON D850", "2019:12:31 23:59:58");
+    const auto properties = Images::properties(path);
+    ASSERT_TRUE(properties) << properties.error().detail;
+    EXPECT_EQ(properties->make, "NIKON CORPORATION");
+    EXPECT_EQ(properties->model, "NIKON D850");
+    EXPECT_EQ(properties->dateTimeOriginal, "2019:12:31 23:59:58");
+    EXPECT_EQ(properties->exifPixelX, 40);
+    EXPECT_EQ(properties->exifPixelY, 30);
+}
+
+// The file's own 128-pixel preview is black; only the primary image has the white quadrant.
+TEST(Images, HeicThumbnailsComeFromThePrimaryImageNeverTheEmbeddedOne) {
+    TempDir dir;
+    const auto path = dir / "phone.heic";
+    testing::writeHeicWithMisleadingThumbnail(path, 512, 384);
+    for (const int side : {32, 64, 128}) {
+        const auto thumbnail = Images::thumbnail(path, side);
+        ASSERT_TRUE(thumbnail) << thumbnail.error().detail;
+        EXPECT_EQ(thumbnail->width, side);
+        EXPECT_GT(cornerMean(thumbnail->pixels.data(), thumbnail->width, thumbnail->height, 3, topLeft), 200) << side;
+    }
+    EXPECT_TRUE(Images::decodesFully(path));
+}
+
 struct UnusualPicture {
     std::string name;
     std::function<void(const std::string&)> write;

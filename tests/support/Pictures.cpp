@@ -2,6 +2,7 @@
 
 #include <vips/vips8>
 
+#include <libheif/heif.h>
 #include <tiffio.h>
 
 #include <cstdint>
@@ -121,6 +122,77 @@ void writeMinimalRaw(const std::string& path, const RawSpec& spec) {
                 (x < spec.width / 2 && y < spec.height / 2) ? 60000 : 4000;
     TIFFWriteEncodedStrip(tiff, 0, mosaic.data(), static_cast<tmsize_t>(mosaic.size() * sizeof(std::uint16_t)));
     TIFFClose(tiff);
+}
+
+void writeCameraTiff(const std::string& path, int width, int height, const std::string& make,
+                     const std::string& model, const std::string& dateTimeOriginal) {
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    if (tiff == nullptr) throw std::runtime_error("cannot write " + path);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
+    TIFFSetField(tiff, TIFFTAG_MAKE, make.c_str());
+    TIFFSetField(tiff, TIFFTAG_MODEL, model.c_str());
+    TIFFSetField(tiff, TIFFTAG_EXIFIFD, std::uint64_t{0}); // the EXIF directory's place, filled in below
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3, 128);
+    TIFFWriteEncodedStrip(tiff, 0, pixels.data(), static_cast<tmsize_t>(pixels.size()));
+    TIFFWriteDirectory(tiff);
+
+    TIFFCreateEXIFDirectory(tiff);
+    TIFFSetField(tiff, EXIFTAG_DATETIMEORIGINAL, dateTimeOriginal.c_str());
+    TIFFSetField(tiff, EXIFTAG_PIXELXDIMENSION, static_cast<std::uint32_t>(width));
+    TIFFSetField(tiff, EXIFTAG_PIXELYDIMENSION, static_cast<std::uint32_t>(height));
+    std::uint64_t exifOffset = 0;
+    TIFFWriteCustomDirectory(tiff, &exifOffset);
+
+    TIFFSetDirectory(tiff, 0);
+    TIFFSetField(tiff, TIFFTAG_EXIFIFD, exifOffset);
+    TIFFRewriteDirectory(tiff);
+    TIFFClose(tiff);
+}
+
+namespace {
+
+heif_image* heifPicture(int width, int height, bool marked) {
+    heif_image* image = nullptr;
+    heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+    heif_image_add_plane(image, heif_channel_interleaved, width, height, 8);
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width * 3; ++x)
+            plane[y * stride + x] = !marked ? 0 : (x < width * 3 / 2 && y < height / 2) ? 255 : 40;
+    return image;
+}
+
+void check(heif_error error) {
+    if (error.code != heif_error_Ok) throw std::runtime_error(std::string("libheif: ") + error.message);
+}
+
+} // namespace
+
+void writeHeicWithMisleadingThumbnail(const std::string& path, int width, int height) {
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    check(heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder));
+    heif_encoder_set_lossy_quality(encoder, 90);
+    heif_image* primary = heifPicture(width, height, true);
+    heif_image* black = heifPicture(width, height, false);
+    heif_image_handle* handle = nullptr;
+    check(heif_context_encode_image(context, primary, encoder, nullptr, &handle));
+    heif_image_handle* thumbnail = nullptr;
+    check(heif_context_encode_thumbnail(context, black, handle, encoder, nullptr, 128, &thumbnail));
+    check(heif_context_write_to_file(context, path.c_str()));
+    heif_image_handle_release(thumbnail);
+    heif_image_handle_release(handle);
+    heif_image_release(black);
+    heif_image_release(primary);
+    heif_encoder_release(encoder);
+    heif_context_free(context);
 }
 
 double cornerMean(const unsigned char* pixels, int width, int height, int channels, int corner) {

@@ -43,6 +43,15 @@ struct RawSpec {
 };
 void writeMinimalRaw(const std::string& path, const RawSpec& spec = {});
 
+/// An 8-bit RGB TIFF written by libtiff with IFD0 make and model and an EXIF directory
+/// holding the capture date, as scanners and raw converters write them.
+void writeCameraTiff(const std::string& path, int width, int height, const std::string& make,
+                     const std::string& model, const std::string& dateTimeOriginal);
+
+/// A HEIC whose embedded thumbnail (128 pixels, all black) does not show the primary image
+/// (the marked picture): whatever reads the thumbnail instead of the picture is caught.
+void writeHeicWithMisleadingThumbnail(const std::string& path, int width, int height);
+
 /// Mean of the 8-bit values of a w × h corner box, one corner at a time: 0 top-left,
 /// 1 top-right, 2 bottom-left, 3 bottom-right. Works on interleaved pixels of `channels`.
 double cornerMean(const unsigned char* pixels, int width, int height, int channels, int corner);
