@@ -16,6 +16,7 @@ packages=(
   shared-mime-info
   libopencv-contrib-dev opencv-data libdlib-dev libdlib-data python3-skimage
   time
+  python3 libimage-exiftool-perl
 )
 
 missing=()
