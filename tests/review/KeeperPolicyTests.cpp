@@ -1,95 +1,66 @@
 #include "engine/review/KeeperPolicy.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
-#include <map>
 
 namespace vp {
 namespace {
 
 using KeeperPolicy::Priority;
 
-PhotoAsset picture(std::string path, std::int64_t size = 100, std::int64_t modified = 1000) {
+/// One copy as the policy sees it; measurements absent unless given.
+struct Copy {
+    const char* path;
+    std::int64_t size = 100;
+    std::int64_t nanoseconds = 0;
+    std::optional<double> sharpness = std::nullopt;
+    std::optional<std::int64_t> quality = std::nullopt;
+    bool locked = false;
+    bool livePhoto = false;
+};
+
+PhotoAsset picture(const Copy& copy) {
     PhotoAsset asset;
-    asset.path = std::move(path);
-    asset.snapshot.size = size;
-    asset.snapshot.modifiedSeconds = modified;
-    asset.snapshot.isRegularFile = true;
+    asset.path = copy.path;
+    asset.snapshot.size = copy.size;
+    asset.snapshot.modifiedSeconds = 1000;
+    asset.snapshot.modifiedNanoseconds = copy.nanoseconds;
     asset.pixelWidth = 40;
     asset.pixelHeight = 30;
+    if (copy.livePhoto) asset.relationships = {Relationship::livePhoto};
     return asset;
 }
 
-DuplicateGroup groupOf(std::vector<PhotoAsset> members) {
+DuplicateGroup groupOf(const std::vector<Copy>& copies) {
     DuplicateGroup group;
-    group.id = "group";
-    group.members = std::move(members);
+    for (const Copy& copy : copies)
+        group.members.push_back(picture(copy));
     return group;
 }
 
-/// Measurements looked up by path, as the review's index would give them.
-struct Measured {
-    std::map<std::string, double> sharpness;
-    std::map<std::string, std::int64_t> quality;
-
-    KeeperPolicy::Context context(std::vector<Priority> priorities) const {
-        KeeperPolicy::Context context;
-        context.priorities = std::move(priorities);
-        context.inboxFolders = {"/Users/x/Downloads"};
-        context.sharpness = [copy = sharpness](const PhotoAsset& asset) -> std::optional<double> {
-            if (auto found = copy.find(asset.path); found != copy.end()) return found->second;
-            return std::nullopt;
-        };
-        context.quality = [copy = quality](const PhotoAsset& asset) -> std::optional<std::int64_t> {
-            if (auto found = copy.find(asset.path); found != copy.end()) return found->second;
-            return std::nullopt;
-        };
-        return context;
-    }
-};
-
-TEST(KeeperPolicy, LockedCopyWinsOverALargerSharperOne) {
-    const auto locked = picture("/p/small.jpg", 10);
-    auto big = picture("/p/big.jpg", 900);
-    big.pixelWidth = 4000;
-    const Measured measured{{{big.path, 50.0}, {locked.path, 1.0}}, {{big.path, 90}, {locked.path, 20}}};
-    auto context = measured.context({KeeperPolicy::standard.begin(), KeeperPolicy::standard.end()});
-    context.isLocked = [&](const PhotoAsset& asset) { return asset.path == locked.path; };
-    EXPECT_EQ(KeeperPolicy::suggestion(groupOf({big, locked}), context),
-              (KeeperPolicy::Suggestion{locked.path, "You locked this copy"}));
-}
-
-TEST(KeeperPolicy, FixedRulesComeBeforeEveryPriorityAndInTheirOrder) {
-    auto livePhoto = picture("/p/live.heic", 10);
-    livePhoto.relationships = {Relationship::livePhoto};
-    auto protectedCopy = picture("/vault/copy.heic", 5);
-    const auto biggest = picture("/p/biggest.heic", 900);
-    auto context = Measured{}.context({Priority::largestFile});
+KeeperPolicy::Context contextFor(const std::vector<Copy>& copies, std::vector<Priority> priorities) {
+    const auto find = [copies](const PhotoAsset& asset) {
+        return *std::find_if(copies.begin(), copies.end(),
+                             [&](const Copy& copy) { return asset.path == copy.path; });
+    };
+    KeeperPolicy::Context context;
+    context.priorities = std::move(priorities);
     context.protectedRoots = {"/vault"};
-
-    EXPECT_EQ(KeeperPolicy::suggestion(groupOf({biggest, livePhoto}), context).reason,
-              "It cannot be moved on its own");
-    EXPECT_EQ(KeeperPolicy::suggestion(groupOf({biggest, livePhoto, protectedCopy}), context),
-              (KeeperPolicy::Suggestion{protectedCopy.path, "It is in a folder you protect"}));
+    context.inboxFolders = {"/Users/x/Downloads"};
+    context.isLocked = [find](const PhotoAsset& asset) { return find(asset).locked; };
+    context.sharpness = [find](const PhotoAsset& asset) { return find(asset).sharpness; };
+    context.quality = [find](const PhotoAsset& asset) { return find(asset).quality; };
+    return context;
 }
 
-TEST(KeeperPolicy, AllEqualCopiesSuggestTheFirst) {
-    const auto group = groupOf({picture("/p/a.jpg"), picture("/q/a.jpg")});
-    const auto context = Measured{}.context({KeeperPolicy::standard.begin(), KeeperPolicy::standard.end()});
-    EXPECT_EQ(KeeperPolicy::suggestion(group, context),
-              (KeeperPolicy::Suggestion{"/p/a.jpg", "All copies are equal; the first by name is suggested"}));
-    EXPECT_EQ(KeeperPolicy::suggestion(groupOf({picture("/p/alone.jpg")}), context).reason,
-              KeeperPolicy::allEqualReason);
-}
-
-// Two copies a (listed first) and b; which one is kept, and which rule says so.
+// Two copies a (listed first) and b: which one is kept, and which rule says so.
 struct Decision {
     const char* name;
     std::vector<Priority> priorities;
-    PhotoAsset a;
-    PhotoAsset b;
-    Measured measured;
-    bool keepsB;
-    const char* reason;
+    Copy a;
+    Copy b;
+    char keeper;
+    std::string_view reason;
 };
 
 void PrintTo(const Decision& given, std::ostream* out) {
@@ -100,137 +71,118 @@ class KeeperPolicyDecides : public ::testing::TestWithParam<Decision> {};
 
 TEST_P(KeeperPolicyDecides, WithTheFirstRuleThatHasAVerdict) {
     const auto& given = GetParam();
-    const auto context = given.measured.context(given.priorities);
-    const auto result = KeeperPolicy::suggestion(groupOf({given.a, given.b}), context);
-    EXPECT_EQ(result.keeperID, given.keepsB ? given.b.path : given.a.path);
+    const auto result = KeeperPolicy::suggestion(groupOf({given.a, given.b}),
+                                                 contextFor({given.a, given.b}, given.priorities));
+    EXPECT_EQ(result.keeperID, given.keeper == 'a' ? given.a.path : given.b.path);
     EXPECT_EQ(result.reason, given.reason);
 }
 
-PhotoAsset withoutWidth(PhotoAsset asset) {
-    asset.pixelWidth.reset();
-    return asset;
-}
+const std::vector<Priority> standard{KeeperPolicy::standard.begin(), KeeperPolicy::standard.end()};
+const std::vector<Priority> sharpThenLarge{Priority::sharpest, Priority::largestFile};
+const std::vector<Priority> qualityThenLarge{Priority::bestQuality, Priority::largestFile};
+constexpr std::string_view larger = "It is the largest file";
 
-PhotoAsset withNanoseconds(PhotoAsset asset, std::int64_t nanoseconds) {
-    asset.snapshot.modifiedNanoseconds = nanoseconds;
-    return asset;
-}
-
-const std::string sharp = "It is clearly the sharpest";
-const std::string larger = "It is the largest file";
-const std::string better = "It has a clearly higher quality score";
-const std::string filed = "It is filed, not in Downloads";
-
-INSTANTIATE_TEST_SUITE_P(Cases, KeeperPolicyDecides,
-                         ::testing::Values(
-                             // 2.9 is short of 1.5 × 2.0, so sharpness abstains and size decides.
-                             Decision{"SharpnessJustUnderTheRatio",
-                                      {Priority::sharpest, Priority::largestFile},
-                                      picture("/p/a.jpg", 10),
-                                      picture("/p/b.jpg", 20),
-                                      {{{"/p/a.jpg", 2.9}, {"/p/b.jpg", 2.0}}, {}},
-                                      true,
-                                      larger.c_str()},
-                             Decision{"SharpnessAtTheRatio",
-                                      {Priority::sharpest, Priority::largestFile},
-                                      picture("/p/a.jpg", 10),
-                                      picture("/p/b.jpg", 20),
-                                      {{{"/p/a.jpg", 3.0}, {"/p/b.jpg", 2.0}}, {}},
-                                      false,
-                                      sharp.c_str()},
-                             Decision{"SharpnessOfZeroAbstains",
-                                      {Priority::sharpest, Priority::largestFile},
-                                      picture("/p/a.jpg", 10),
-                                      picture("/p/b.jpg", 20),
-                                      {{{"/p/a.jpg", 5.0}, {"/p/b.jpg", 0.0}}, {}},
-                                      true,
-                                      larger.c_str()},
-                             Decision{"SharpnessOfOneOnlyAbstains",
-                                      {Priority::sharpest, Priority::largestFile},
-                                      picture("/p/a.jpg", 10),
-                                      picture("/p/b.jpg", 20),
-                                      {{{"/p/a.jpg", 5.0}}, {}},
-                                      true,
-                                      larger.c_str()},
-                             Decision{"QualityNinePointsAbstains",
-                                      {Priority::bestQuality, Priority::largestFile},
-                                      picture("/p/a.jpg", 10),
-                                      picture("/p/b.jpg", 20),
-                                      {{}, {{"/p/a.jpg", 71}, {"/p/b.jpg", 62}}},
-                                      true,
-                                      larger.c_str()},
-                             Decision{"QualityTenPointsDecides",
-                                      {Priority::bestQuality, Priority::largestFile},
-                                      picture("/p/a.jpg", 10),
-                                      picture("/p/b.jpg", 20),
-                                      {{}, {{"/p/a.jpg", 72}, {"/p/b.jpg", 62}}},
-                                      false,
-                                      better.c_str()},
-                             Decision{"QualityForTheSecondCopy",
-                                      {Priority::bestQuality},
-                                      picture("/p/a.jpg"),
-                                      picture("/p/b.jpg"),
-                                      {{}, {{"/p/a.jpg", 50}, {"/p/b.jpg", 60}}},
-                                      true,
-                                      better.c_str()},
-                             Decision{"InboxCopyLoses",
-                                      {Priority::filedNotInbox},
-                                      picture("/Users/x/Downloads/a.jpg"),
-                                      picture("/Users/x/Pictures/a.jpg"),
-                                      {},
-                                      true,
-                                      filed.c_str()},
-                             Decision{"DeepInsideTheInboxLoses",
-                                      {Priority::filedNotInbox},
-                                      picture("/Users/x/Downloads/old/a.jpg"),
-                                      picture("/Users/x/a.jpg"),
-                                      {},
-                                      true,
-                                      filed.c_str()},
-                             // Same prefix, different folder: not inside the inbox, so nothing to choose.
-                             Decision{"PrefixIsNoFolder",
-                                      {Priority::filedNotInbox},
-                                      picture("/Users/x/Downloads2/a.jpg"),
-                                      picture("/Users/x/Pictures/a.jpg"),
-                                      {},
-                                      false,
-                                      KeeperPolicy::allEqualReason.data()},
-                             Decision{"MissingDimensionCountsAsNoPixels",
-                                      {Priority::mostPixels},
-                                      withoutWidth(picture("/p/a.jpg")),
-                                      picture("/p/b.jpg"),
-                                      {},
-                                      true,
-                                      "It has the most pixels"},
-                             Decision{"OldestByNanoseconds",
-                                      {Priority::oldest},
-                                      withNanoseconds(picture("/p/a.jpg"), 2),
-                                      withNanoseconds(picture("/p/b.jpg"), 1),
-                                      {},
-                                      true,
-                                      "It is the oldest copy, most likely the original"},
-                             Decision{"NewestByNanoseconds",
-                                      {Priority::newest},
-                                      withNanoseconds(picture("/p/a.jpg"), 2),
-                                      withNanoseconds(picture("/p/b.jpg"), 1),
-                                      {},
-                                      false,
-                                      "It is the newest copy"},
-                             Decision{"ShallowestCountsComponents",
-                                      {Priority::shallowest},
-                                      picture("/p/q/a.jpg"),
-                                      picture("//p//b.jpg"),
-                                      {},
-                                      true,
-                                      "It is nearest the top of its folders"}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeeperPolicyDecides,
+    ::testing::Values(
+        Decision{"LockedBeatsBiggerAndSharper",
+                 standard,
+                 {.path = "/p/big.jpg", .size = 900, .sharpness = 50, .quality = 90},
+                 {.path = "/p/small.jpg", .size = 10, .sharpness = 1, .quality = 20, .locked = true},
+                 'b',
+                 "You locked this copy"},
+        Decision{"ProtectedBeatsLivePhoto",
+                 standard,
+                 {.path = "/p/a.heic", .livePhoto = true},
+                 {.path = "/vault/a.heic"},
+                 'b',
+                 "It is in a folder you protect"},
+        Decision{"LivePhotoBeatsBigger",
+                 {Priority::largestFile},
+                 {.path = "/p/a.heic", .size = 900},
+                 {.path = "/p/b.heic", .livePhoto = true},
+                 'b',
+                 "It cannot be moved on its own"},
+        Decision{"AllEqual",
+                 standard,
+                 {.path = "/p/a.jpg"},
+                 {.path = "/q/a.jpg"},
+                 'a',
+                 "All copies are equal; the first by name is suggested"},
+        // 2.9 is short of 1.5 × 2.0: sharpness abstains and the next rule decides.
+        Decision{"SharpnessUnderTheRatio",
+                 sharpThenLarge,
+                 {.path = "/a", .size = 10, .sharpness = 2.9},
+                 {.path = "/b", .size = 20, .sharpness = 2.0},
+                 'b',
+                 larger},
+        Decision{"SharpnessAtTheRatio",
+                 sharpThenLarge,
+                 {.path = "/a", .size = 10, .sharpness = 3.0},
+                 {.path = "/b", .size = 20, .sharpness = 2.0},
+                 'a',
+                 "It is clearly the sharpest"},
+        Decision{"SharpnessZeroAbstains",
+                 sharpThenLarge,
+                 {.path = "/a", .size = 10, .sharpness = 5.0},
+                 {.path = "/b", .size = 20, .sharpness = 0.0},
+                 'b',
+                 larger},
+        Decision{"SharpnessOfOneOnlyAbstains",
+                 sharpThenLarge,
+                 {.path = "/a", .size = 10, .sharpness = 5.0},
+                 {.path = "/b", .size = 20},
+                 'b',
+                 larger},
+        Decision{"QualityNinePointsAbstains",
+                 qualityThenLarge,
+                 {.path = "/a", .size = 10, .quality = 71},
+                 {.path = "/b", .size = 20, .quality = 62},
+                 'b',
+                 larger},
+        Decision{"QualityTenPointsDecides",
+                 qualityThenLarge,
+                 {.path = "/a", .size = 10, .quality = 62},
+                 {.path = "/b", .size = 5, .quality = 72},
+                 'b',
+                 "It has a clearly higher quality score"},
+        Decision{"InboxCopyLoses",
+                 {Priority::filedNotInbox},
+                 {.path = "/Users/x/Downloads/old/a.jpg"},
+                 {.path = "/Users/x/Pictures/a.jpg"},
+                 'b',
+                 "It is filed, not in Downloads"},
+        // Downloads2 merely starts like the inbox; it is another folder.
+        Decision{"InboxPrefixIsNoFolder",
+                 {Priority::filedNotInbox},
+                 {.path = "/Users/x/Downloads2/a.jpg"},
+                 {.path = "/Users/x/Pictures/a.jpg"},
+                 'a',
+                 KeeperPolicy::allEqualReason},
+        Decision{"OldestToTheNanosecond",
+                 {Priority::oldest},
+                 {.path = "/a", .nanoseconds = 2},
+                 {.path = "/b", .nanoseconds = 1},
+                 'b',
+                 "It is the oldest copy, most likely the original"},
+        Decision{"ShallowestCountsComponents",
+                 {Priority::shallowest},
+                 {.path = "/p/q/a.jpg"},
+                 {.path = "//p//b.jpg"},
+                 'b',
+                 "It is nearest the top of its folders"}));
 
 TEST(KeeperPolicy, RankingIsStableWhereNoRuleSeparates) {
-    const auto group = groupOf({picture("/p/1.jpg", 5), picture("/p/2.jpg", 9), picture("/p/3.jpg", 5),
-                                picture("/p/4.jpg", 9), picture("/p/5.jpg", 1)});
+    const std::vector<Copy> copies{{.path = "/1", .size = 5},
+                                   {.path = "/2", .size = 9},
+                                   {.path = "/3", .size = 5},
+                                   {.path = "/4", .size = 9},
+                                   {.path = "/5", .size = 1}};
     std::vector<std::string> order;
-    for (const auto& member : KeeperPolicy::ranked(group, Measured{}.context({Priority::largestFile})))
+    for (const auto& member :
+         KeeperPolicy::ranked(groupOf(copies), contextFor(copies, {Priority::largestFile})))
         order.push_back(member.path);
-    EXPECT_EQ(order, (std::vector<std::string>{"/p/2.jpg", "/p/4.jpg", "/p/1.jpg", "/p/3.jpg", "/p/5.jpg"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"/2", "/4", "/1", "/3", "/5"}));
 }
 
 struct Upgrade {
