@@ -62,5 +62,9 @@ report "vipsthumbnail, 1 process" "$vips1_s" "$vips1_kb"
 report "velmo-pristel, 4 workers" "$ours4_s" "$ours4_kb"
 report "vipsthumbnail, 4 processes" "$vips4_s" "$vips4_kb"
 echo "(peak memory is per process: the four vipsthumbnail processes together hold about four times that)"
-awk -v a="$ours1_s" -v b="$vips1_s" -v c="$ours4_s" -v d="$vips4_s" \
-  'BEGIN { printf "speed ratio (ours / vipsthumbnail): %.2f with 1 worker, %.2f with 4\n", b / a, d / c }'
+# The scan always thumbnails on four workers; vipsthumbnail is at its best as one process
+# using libvips's own threads, so the last ratio sets each at its best.
+awk -v a="$ours1_s" -v b="$vips1_s" -v c="$ours4_s" -v d="$vips4_s" 'BEGIN {
+  best = b < d ? b : d
+  printf "speed ratio (ours / vipsthumbnail): %.2f with 1 worker, %.2f with 4, %.2f each at its best\n",
+    b / a, d / c, best / (a < c ? a : c) }'

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <unistd.h>
 
@@ -35,9 +34,10 @@ void discardLogMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
 // A progressive JPEG keeps every DCT coefficient of the picture in memory until its last
 // scan, and a few kilobytes of file can claim tens of thousands of pixels a side. libjpeg
-// reads this ceiling per decoder and fails the file when it needs more: 512 MB covers any
-// camera's progressive JPEG; baseline JPEGs stream and never come near it. Set before main,
-// while no other thread can be reading the environment; a value the user set wins.
+// reads this ceiling per decoder and fails the file when it needs more. 512 MB still lets a
+// 100-megapixel progressive JPEG through (it takes about 330 MB with the usual halved colour
+// resolution); baseline JPEGs stream and never come near it. Set before main, while no other
+// thread can be reading the environment; a value the user set wins.
 [[maybe_unused]] const bool jpegMemoryCeilingSet = ::setenv("JPEGMEM", "512M", 0) == 0;
 
 bool startOnce() {
