@@ -57,9 +57,14 @@ Inspection inspect(const std::string& path, PhotoFormat format) {
         return withSizes(Outcome::readable, *properties);
     }
     // A RAW is only a RAW when the RAW decoder takes it as one; a JPEG renamed .nef is not.
+    // One it takes but cannot read through is damaged.
     const auto properties = Images::properties(path);
-    if (!properties || !TypeIdentifiers::conformsToRawImage(properties->typeIdentifier) ||
-        !isDecodable(properties->typeIdentifier))
+    if (!properties) {
+        const auto kind = properties.error().kind;
+        const bool recognised = kind == ImageFailure::Kind::damaged || kind == ImageFailure::Kind::tooLarge;
+        return {recognised ? Outcome::damaged : Outcome::notDecodableHere, {}, {}};
+    }
+    if (!TypeIdentifiers::conformsToRawImage(properties->typeIdentifier) || !isDecodable(properties->typeIdentifier))
         return {Outcome::notDecodableHere, {}, {}};
     // DNG is the one RAW format the decoder reads whatever camera wrote it.
     if (properties->typeIdentifier != "com.adobe.raw-image" &&
