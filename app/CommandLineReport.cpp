@@ -21,7 +21,8 @@ constexpr double seriesWindowSeconds = 3.0;
 
 std::string memberLine(const PhotoAsset& member, const std::map<std::string, std::int64_t>& scores,
                        const std::map<std::string, std::string>& hints) {
-    std::string line = "  " + PhotoCleanupHost::abbreviate(member.path);
+    static const PhotoCleanupHost host;
+    std::string line = "  " + host.abbreviate(member.path);
     if (const auto score = scores.find(member.path); score != scores.end())
         line += "   quality " + std::to_string(score->second);
     if (const auto hint = hints.find(member.path); hint != hints.end()) line += "   [" + hint->second + "]";

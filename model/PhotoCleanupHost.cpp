@@ -1,17 +1,18 @@
 #include "PhotoCleanupHost.h"
 
-#include "engine/common/PathRules.h"
 #include "platform/Home.h"
 
-namespace vp::PhotoCleanupHost {
+namespace vp {
 
-const std::string& realHome() { return realHomeFolder(); }
+const std::string& PhotoCleanupHost::realHome() { return realHomeFolder(); }
 
-std::string abbreviate(const std::string& path) {
-    const std::string& home = realHome();
+std::string PhotoCleanupHost::abbreviate(const std::string& path) const {
     // A folder boundary, so that /home/ann2 is not shown as ~2 for the home /home/ann.
-    if (home.empty() || home == "/" || !PathRules::isInside(path, home)) return path;
-    return "~" + path.substr(home.size());
+    if (homeFolder.empty() || homeFolder == "/") return path;
+    if (path == homeFolder) return "~";
+    if (path.size() > homeFolder.size() && path.starts_with(homeFolder) && path[homeFolder.size()] == '/')
+        return "~" + path.substr(homeFolder.size());
+    return path;
 }
 
-} // namespace vp::PhotoCleanupHost
+} // namespace vp

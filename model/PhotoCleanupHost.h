@@ -1,19 +1,25 @@
-// Facts about the process the application runs in, set once at start-up.
+// Facts about the application the model runs in, supplied once at start-up.
 #pragma once
 
+#include <functional>
 #include <string>
-#include <string_view>
 
-namespace vp::PhotoCleanupHost {
+namespace vp {
 
-inline constexpr std::string_view productName = "Velmo Pristel";
-/// No sandbox on Linux: plain paths everywhere.
-inline constexpr bool isSandboxed = false;
+struct PhotoCleanupHost {
+    std::string appName = "Velmo Pristel";
+    /// No sandbox on Linux: plain paths everywhere.
+    bool isSandboxed = false;
+    std::string homeFolder = realHome();
+    bool supportsPhotosLibrary = false;
+    /// Called after a cleanup that moved at least one picture.
+    std::function<void()> cleanupFinished;
 
-/// The home folder of the real user's password entry, else the process's $HOME; computed once.
-const std::string& realHome();
+    /// The home folder of the real user's password entry, else the process's $HOME; computed once.
+    static const std::string& realHome();
 
-/// The path with the home folder shown as "~" ("~/Pictures/a.jpg"); other paths as they are.
-std::string abbreviate(const std::string& path);
+    /// The path with the home folder shown as "~" ("~/Pictures/a.jpg"); other paths as they are.
+    std::string abbreviate(const std::string& path) const;
+};
 
-} // namespace vp::PhotoCleanupHost
+} // namespace vp
