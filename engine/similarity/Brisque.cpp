@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/quality/qualitybrisque.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 
@@ -14,6 +15,7 @@ namespace {
 
 constexpr const char* modelFile = "/usr/share/opencv4/quality/brisque_model_live.yml";
 constexpr const char* rangeFile = "/usr/share/opencv4/quality/brisque_range_live.yml";
+constexpr int scoredSide = 384;
 
 /// Loaded once: parsing the model takes longer than scoring a picture. Scoring only reads the
 /// model (feature extraction allocates its own matrices and the SVM's prediction is const), so
@@ -50,6 +52,15 @@ std::optional<double> score(const Bitmap& image) {
             cv::cvtColor(pixels, grey, cv::COLOR_RGB2GRAY);
         else
             grey = pixels;
+        // The model reads at most 384 pixels a side: a third of its time at 512, and on the photos
+        // we tried it still ranks blurred, noisy and over-compressed versions of a photo below the
+        // original as clearly as at 512.
+        const double scale = static_cast<double>(scoredSide) / std::max(grey.cols, grey.rows);
+        if (scale < 1) {
+            cv::Mat smaller;
+            cv::resize(grey, smaller, cv::Size(), scale, scale, cv::INTER_AREA);
+            grey = smaller;
+        }
         return model->compute(grey)[0];
     } catch (const cv::Exception&) {
         return std::nullopt;

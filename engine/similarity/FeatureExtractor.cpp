@@ -25,17 +25,24 @@ std::vector<std::uint64_t> detailWords(std::span<const float> grid) {
     return {words.begin(), words.end()};
 }
 
-} // namespace
-
-std::optional<std::vector<float>> grey(const Bitmap& image, int side) {
+std::optional<Bitmap> greyBitmap(const Bitmap& image, int side) {
     auto square = Images::greySquare(image, side);
     if (!square || square->channels != 1 || square->width != side || square->height != side ||
         square->pixels.size() != static_cast<std::size_t>(side) * static_cast<std::size_t>(side))
         return std::nullopt;
+    return std::move(*square);
+}
+
+std::optional<std::vector<float>> greyValues(const std::optional<Bitmap>& square) {
+    if (!square) return std::nullopt;
     std::vector<float> values(square->pixels.size());
     for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<float>(square->pixels[i]) / 255.0f;
     return values;
 }
+
+} // namespace
+
+std::optional<std::vector<float>> grey(const Bitmap& image, int side) { return greyValues(greyBitmap(image, side)); }
 
 std::optional<ImageFeatures> features(const std::string& path, WithFeaturePrint withFeaturePrint) {
     auto thumbnail = Images::thumbnail(path, renditionSize);
@@ -58,9 +65,14 @@ std::optional<ImageFeatures> features(const std::string& path, WithFeaturePrint 
 
 std::optional<ImageFeatures> features(const Bitmap& image, std::int64_t width, std::int64_t height,
                                       std::optional<Timestamp> date, WithFeaturePrint withFeaturePrint) {
-    auto grey32 = grey(image, 32);
-    auto grey64 = grey(image, 64);
-    const auto grey256 = grey(image, 256);
+    // Only the 256 rendition is drawn from the thumbnail; the 64 and 32 ones are drawn from it.
+    // Turning the colour thumbnail grey costs far more than drawing a small grey square, and
+    // smooth reductions compose, so the small renditions come out as smooth either way.
+    const auto square256 = greyBitmap(image, 256);
+    if (!square256) return std::nullopt;
+    auto grey32 = greyValues(greyBitmap(*square256, 32));
+    auto grey64 = greyValues(greyBitmap(*square256, 64));
+    const auto grey256 = greyValues(square256);
     if (!grey32 || !grey64 || !grey256) return std::nullopt;
 
     ImageFeatures result;
