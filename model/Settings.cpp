@@ -1,7 +1,7 @@
 #include "Settings.h"
 
 #include "engine/common/Text.h"
-#include "engine/review/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,15 +1,13 @@
 #include "LockStore.h"
 
-#include "AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <unistd.h>
 
 namespace vp {
@@ -32,13 +30,24 @@ bool matches(const LockStore::Lock& lock, const PhotoAsset& asset) {
     return identity && lock.identity == identity;
 }
 
+/// The whole file; none when it is missing or cannot be read (a folder in its place included).
 std::optional<std::string> readWhole(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    std::ostringstream content;
-    content << file.rdbuf();
-    if (file.bad()) return std::nullopt;
-    return std::move(content).str();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (count == 0) break;
+        content.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(fd);
+    return content;
 }
 
 /// Moves a damaged file aside without ever replacing another file.

@@ -4,14 +4,11 @@
 #include "FeatureExtractor.h"
 #include "QualityScore.h"
 
+#include "platform/AtomicFile.h"
 #include "engine/common/Text.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace vp {
 
@@ -30,29 +27,6 @@ std::optional<std::string> readWholeFile(const std::string& path) {
     std::stringstream data;
     data << file.rdbuf();
     return data.str();
-}
-
-// Written beside the target and renamed over it, so a crash leaves either the old file or the new.
-bool writeAtomically(const std::string& path, const std::string& data) {
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return false;
-    std::size_t written = 0;
-    while (written < data.size()) {
-        const ssize_t wrote = ::write(fd, data.data() + written, data.size() - written);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) break;
-        written += static_cast<std::size_t>(wrote);
-    }
-    const bool complete = written == data.size() && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!complete || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -102,7 +76,7 @@ void FeatureCache::storeFaces(const FaceReading& reading, const PhotoAsset& asse
 void FeatureCache::save() {
     std::lock_guard lock(m_mutex);
     if (!m_dirty || !m_path) return;
-    writeAtomically(*m_path, FeatureCacheFile::encode(m_entries));
+    AtomicFile::write(*m_path, FeatureCacheFile::encode(m_entries));
     m_dirty = false;
 }
 
