@@ -26,14 +26,16 @@ double eyeSpacing(const FaceShape& face) { return distance(centre(face, 36, 6), 
 // The thresholds were chosen on real faces run through this code: scikit-image's astronaut
 // (broad smile), the four portraits and the bearded man of OpenCV's face-recognition pages, and
 // the Mona Lisa of its face-detection sample.
-// - Eyes: open eyes measured 0.25 to 0.48, the lowest two (0.19 and 0.22) on a man who squints
-//   into the light. Blinks with this landmark model are reported near 0.05 to 0.15 in the
-//   blink-detection literature; 0.16 sits below every open eye we saw with a margin and above
-//   most closed ones. A lower lid seen from above reads as closed too: the explanation says so.
+// - Eyes: open eyes measured 0.19 to 0.48, the two lowest (0.19 and 0.22) on a man who squints
+//   into the light; all the others were above 0.25. Blinks with this landmark model are reported
+//   near 0.05 to 0.15 in the blink-detection literature, and an eye of the astronaut painted over
+//   with skin measured 0.07. 0.16 sits below every open eye we saw and above most closed ones.
+//   Someone looking down shows mostly upper lid and reads as closed too; the explanation tells
+//   the person so.
 // - Smiles: how far the mouth corners rise above the middle of the lips, in eye spacings.
-//   Broad smiles measured 0.075 to 0.17, neutral mouths −0.02 to 0.01 and the Mona Lisa 0.057;
-//   0.05 separates the two groups. Mouth width alone did not: the bearded man's neutral mouth was
-//   as wide as the smiles.
+//   Broad smiles measured 0.075 to 0.17, neutral and closed-lip mouths -0.02 to 0.01, and the
+//   Mona Lisa 0.057; 0.05 separates the two groups. Mouth width alone did not: the bearded
+//   man's neutral mouth was as wide as the smiles.
 constexpr double closedEyeRatio = 0.16;
 constexpr double smileCornerLift = 0.05;
 
