@@ -1,5 +1,4 @@
 // The measuring arithmetic on small hand-made grids whose answers are known in advance.
-#include "engine/similarity/Cosines.h"
 #include "engine/similarity/FeatureExtractor.h"
 
 #include <gtest/gtest.h>
@@ -33,24 +32,6 @@ std::vector<float> gridWithCoefficients(int n, int k, const std::vector<double>&
             grid[static_cast<std::size_t>(y * n + x)] = static_cast<float>(value);
         }
     return grid;
-}
-
-TEST(Cosines, RowsAreTheUnnormalisedDctBasis) {
-    // Rows are orthogonal with energy N/2 (N for row 0, all ones); a wrong denominator or a
-    // swapped index breaks this.
-    const auto check = [](const auto& table, double columns) {
-        for (std::size_t u = 0; u < table.size(); ++u)
-            for (std::size_t w = 0; w < table.size(); ++w) {
-                double dot = 0;
-                for (std::size_t x = 0; x < table[u].size(); ++x) dot += double(table[u][x]) * table[w][x];
-                const double expected = u != w ? 0 : u == 0 ? columns : columns / 2;
-                EXPECT_NEAR(dot, expected, 1e-4) << u << "," << w;
-            }
-    };
-    check(cosines(), 32);
-    check(cosines64(), 64);
-    EXPECT_EQ(cosines()[0][17], 1.0f);
-    EXPECT_EQ(cosines()[1][0], static_cast<float>(std::cos(std::numbers::pi / 64)));
 }
 
 TEST(PerceptualHash, BitsFollowCoefficientOrderAboveTheMedianWithoutDc) {
@@ -211,8 +192,6 @@ INSTANTIATE_TEST_SUITE_P(Table, CaptureDate,
                                            DateCase{"2021:07:04 18:30", std::nullopt},
                                            DateCase{"2021:07:04 18:30:05+02:00", std::nullopt},
                                            DateCase{"", std::nullopt}));
-
-TEST(CaptureDateText, MissingTextGivesNoDate) { EXPECT_EQ(captureDate(std::nullopt), std::nullopt); }
 
 } // namespace
 } // namespace vp

@@ -10,6 +10,7 @@
 #include <vips/vips8>
 
 #include <functional>
+#include <future>
 #include <mutex>
 
 namespace vp {
@@ -135,6 +136,15 @@ TEST(PhotoFeatures, RecordSurvivesJsonWithEveryField) {
     EXPECT_TRUE(decodeJson<ImageFeatures>(json));
     json.erase("sharpness");
     EXPECT_FALSE(decodeJson<ImageFeatures>(json));
+}
+
+TEST(PhotoFeatures, MeasuringFromFourThreadsAtOnceGivesOneRecord) {
+    const ImageFeatures expected = measured(photo("astronaut.png"), WithFeaturePrint::yes);
+    std::vector<std::future<ImageFeatures>> records;
+    for (int i = 0; i < 4; ++i)
+        records.push_back(std::async(std::launch::async,
+                                     [] { return measured(photo("astronaut.png"), WithFeaturePrint::yes); }));
+    for (auto& record : records) EXPECT_EQ(record.get(), expected);
 }
 
 TEST(PhotoFeatures, AllBlackPictureIsClippedDarkAndFlat) {
