@@ -1,0 +1,236 @@
+#include "CleanupJournal.h"
+
+#include "engine/common/Text.h"
+#include "platform/SystemError.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vp {
+
+JournalError::JournalError(int code, std::string path)
+    : std::runtime_error(systemErrorText(code) + " (" + path + ")"), m_code(code), m_path(std::move(path)) {}
+
+JournalError::JournalError(std::string message, std::string path)
+    : std::runtime_error(message + " (" + path + ")"), m_path(std::move(path)) {}
+
+namespace {
+
+/// Writes everything, resuming after short writes and signals; the error number or 0.
+int writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
+/// Forces a folder's entries to disk, so a file just created in it survives a crash.
+void syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+std::string folderOf(const std::string& path) {
+    std::string folder = deletingLastPathComponent(path);
+    return folder.empty() ? "." : folder;
+}
+
+std::optional<std::string> readWhole(const std::string& url) {
+    const int fd = ::open(url.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char buffer[65536];
+    while (true) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+/// The journal files of a folder, in listing order; empty when it cannot be listed.
+std::vector<std::string> journalFiles(const std::string& folder) {
+    std::vector<std::string> result;
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr) return result;
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (startsWith(name, "cleanup-") && pathExtension(name) == "jsonl") result.push_back(folder + "/" + name);
+    }
+    ::closedir(directory);
+    return result;
+}
+
+} // namespace
+
+std::string CleanupJournal::fileName(const Uuid& planID) { return "cleanup-" + planID.text() + ".jsonl"; }
+
+std::string CleanupJournal::pathFor(const std::string& directory, const Uuid& planID) {
+    return directory + "/" + fileName(planID);
+}
+
+CleanupJournal::CleanupJournal(const CleanupPlan& plan, const std::string& directory)
+    : m_url(pathFor(directory, plan.id)) {
+    std::error_code error;
+    const bool createdFolder = std::filesystem::create_directories(directory, error);
+    if (error) throw JournalError(error.value(), directory);
+    if (createdFolder) syncFolder(folderOf(directory));
+
+    m_fd = ::open(m_url.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (m_fd < 0) throw JournalError(errno, m_url);
+    // The file's name must survive a crash as surely as its lines do.
+    syncFolder(directory);
+    write(Entry::planEntry(plan, std::chrono::system_clock::now()));
+}
+
+CleanupJournal::~CleanupJournal() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+CleanupJournal::CleanupJournal(CleanupJournal&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_url(std::move(other.m_url)) {}
+
+void CleanupJournal::write(const Entry& entry) {
+    std::string line;
+    try {
+        line = encodeJson(entry).dump();
+    } catch (const nlohmann::json::exception&) {
+        // File names that are not UTF-8 cannot be written as JSON text.
+        throw JournalError("The record cannot hold a name that is not valid UTF-8", m_url);
+    }
+    line += '\n';
+    if (const int code = writeAll(m_fd, line)) throw JournalError(code, m_url);
+    if (::fsync(m_fd) != 0) throw JournalError(errno, m_url);
+}
+
+CleanupJournal CleanupJournal::openForAppending(const std::string& url) {
+    const int fd = ::open(url.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) throw JournalError(errno, url);
+    CleanupJournal journal(fd, url);
+
+    // A writer that stopped inside a line left it unterminated; end it so the new entry
+    // stands on its own line and the torn one stays a single line nobody can decode.
+    const int reader = ::open(url.c_str(), O_RDONLY | O_CLOEXEC);
+    if (reader < 0) return journal;
+    struct stat status {};
+    int problem = 0;
+    char last = '\n';
+    if (::fstat(reader, &status) != 0)
+        problem = errno;
+    else if (status.st_size > 0 && ::pread(reader, &last, 1, status.st_size - 1) != 1)
+        problem = errno != 0 ? errno : EIO;
+    if (::close(reader) != 0 && problem == 0) problem = errno;
+    if (problem != 0) throw JournalError(problem, url);
+    if (last != '\n') {
+        if (const int code = writeAll(journal.m_fd, "\n")) throw JournalError(code, url);
+    }
+    return journal;
+}
+
+void CleanupJournal::append(const std::string& itemID, const ItemOutcome& outcome, const std::string& url) {
+    openForAppending(url).write(Entry::outcomeEntry(itemID, outcome, std::chrono::system_clock::now()));
+}
+
+void CleanupJournal::note(const std::string& itemID, const std::string& text, const std::string& url) {
+    openForAppending(url).write(Entry::note(itemID, text, std::chrono::system_clock::now()));
+}
+
+std::optional<CleanupJournal::Parsed> CleanupJournal::parse(const std::string& url) {
+    const auto text = readWhole(url);
+    if (!text) return std::nullopt;
+    return parseText(*text);
+}
+
+std::optional<CleanupJournal::Parsed> CleanupJournal::parseText(std::string_view text) {
+    std::optional<Parsed> result;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.empty()) continue;
+
+        const auto decoded = decodeJsonText<Entry>(line);
+        if (!decoded) continue;
+        const Entry& entry = *decoded;
+        if (entry.kind == Entry::Kind::plan) {
+            if (entry.plan) result = Parsed{*entry.plan, entry.at, {}, {}, {}, std::nullopt};
+            continue;
+        }
+        if (!result) continue;
+        switch (entry.kind) {
+        case Entry::Kind::plan: break;
+        case Entry::Kind::intent:
+            if (entry.itemID) result->intents.insert(*entry.itemID);
+            break;
+        case Entry::Kind::outcome:
+            if (entry.itemID && entry.outcome) result->outcomes[*entry.itemID] = {*entry.outcome, entry.at};
+            break;
+        case Entry::Kind::note:
+            if (entry.itemID && entry.text) result->notes[*entry.itemID].push_back(*entry.text);
+            break;
+        case Entry::Kind::finished: result->finished = entry.at; break;
+        }
+    }
+    return result;
+}
+
+CleanupReport CleanupJournal::report(const Parsed& parsed, const std::string& url) {
+    CleanupReport report{parsed.plan.id, parsed.started, parsed.finished, {}, false, url};
+    const Timestamp unsettledAt = parsed.finished.value_or(parsed.started);
+    for (const auto& removal : parsed.plan.removals) {
+        ItemReport item{removal, ItemOutcome::skipped(std::string(notAttempted)), unsettledAt, {}};
+        if (const auto found = parsed.outcomes.find(removal.path); found != parsed.outcomes.end()) {
+            item.outcome = found->second.first;
+            item.at = found->second.second;
+        } else if (parsed.intents.contains(removal.path)) {
+            item.outcome = ItemOutcome::unknown(std::string(stoppedWhileMoving));
+        }
+        if (const auto notes = parsed.notes.find(removal.path); notes != parsed.notes.end()) item.notes = notes->second;
+        report.items.push_back(std::move(item));
+    }
+    return report;
+}
+
+std::optional<CleanupReport> CleanupJournal::report(const std::string& url) {
+    const auto parsed = parse(url);
+    if (!parsed) return std::nullopt;
+    return report(*parsed, url);
+}
+
+std::vector<CleanupReport> CleanupJournal::history(const std::string& folder) {
+    std::vector<CleanupReport> reports;
+    for (const auto& url : journalFiles(folder))
+        if (auto made = report(url)) reports.push_back(std::move(*made));
+    std::stable_sort(reports.begin(), reports.end(),
+                     [](const CleanupReport& a, const CleanupReport& b) { return a.started > b.started; });
+    return reports;
+}
+
+std::vector<std::string> CleanupJournal::unfinished(const std::string& folder) {
+    std::vector<std::string> result;
+    for (const auto& url : journalFiles(folder)) {
+        const auto parsed = parse(url);
+        if (parsed && !parsed->finished) result.push_back(url);
+    }
+    return result;
+}
+
+} // namespace vp

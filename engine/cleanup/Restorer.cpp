@@ -1,0 +1,107 @@
+#include "Restorer.h"
+
+#include "CleanupJournal.h"
+
+#include "engine/common/Text.h"
+#include "engine/common/Uuid.h"
+#include "platform/Rename.h"
+#include "platform/SystemError.h"
+
+#include <cerrno>
+#include <clocale>
+#include <ctime>
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/stat.h>
+
+namespace vp::Restorer {
+
+namespace {
+
+RestoreOutcome attempt(const ItemReport& item, const std::string& destination) {
+    if (item.outcome.kind != ItemOutcome::Kind::movedToTrash || !item.outcome.trashPath) return RestoreOutcome::notInTrash();
+    const std::string& trashPath = *item.outcome.trashPath;
+    // Same name, other file: what the cleanup moved is gone, and this file is someone else's.
+    const auto fresh = FileSnapshot::read(trashPath);
+    if (!fresh || fresh->identity != item.removal.snapshot.identity) return RestoreOutcome::notInTrash();
+
+    std::string parent = deletingLastPathComponent(destination);
+    struct stat folder {};
+    if (::stat(parent.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return RestoreOutcome::failed("Its folder, " + parent + ", is not there any more \u2014 perhaps its drive is not connected");
+
+    const int code = renameWithoutReplacing(trashPath, destination);
+    if (code == 0) return RestoreOutcome::restored(destination);
+    if (code == EEXIST) return RestoreOutcome::occupied(destination);
+    return RestoreOutcome::failed(systemErrorText(code));
+}
+
+/// Drops the seconds from the locale's time format, whichever way it writes them.
+std::string shortTimeFormat(std::string format) {
+    if (format == "%r") format = "%I:%M:%S %p";
+    if (format == "%T") format = "%H:%M:%S";
+    for (const char* seconds : {":%S", ".%S"})
+        if (const auto at = format.find(seconds); at != std::string::npos) format.erase(at, 3);
+    return format.empty() ? "%H:%M" : format;
+}
+
+} // namespace
+
+std::string localDateAndTime(Timestamp time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm parts{};
+    localtime_r(&seconds, &parts);
+    // The person's own locale, without changing the process-wide one other threads rely on.
+    locale_t locale = ::newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
+    if (locale == static_cast<locale_t>(nullptr)) locale = ::newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
+    const std::string format = "%x " + shortTimeFormat(::nl_langinfo_l(T_FMT, locale));
+    char text[128];
+    const std::size_t length = ::strftime_l(text, sizeof text, format.c_str(), &parts, locale);
+    ::freelocale(locale);
+    return std::string(text, length);
+}
+
+std::string noteText(const RestoreOutcome& outcome, const std::string& time) {
+    switch (outcome.kind) {
+    case RestoreOutcome::Kind::restored: return "Restored to " + outcome.text;
+    case RestoreOutcome::Kind::occupied:
+        return "Put Back refused " + time + ": something else is now at " + outcome.text + ", and it is never overwritten.";
+    case RestoreOutcome::Kind::failed: return "Put Back failed " + time + ": " + outcome.text + ". It is still in the Trash.";
+    case RestoreOutcome::Kind::notInTrash:
+        return "Put Back tried " + time + ": it is not in the Trash any more (emptied, or put back another way).";
+    }
+    return {};
+}
+
+RestoreOutcome restore(const ItemReport& item, const std::optional<std::string>& journal,
+                       const std::optional<std::string>& destination) {
+    const RestoreOutcome outcome = attempt(item, destination.value_or(item.removal.path));
+    if (!journal) return outcome;
+    try {
+        if (outcome.kind == RestoreOutcome::Kind::restored)
+            CleanupJournal::append(item.removal.path, ItemOutcome::restored(outcome.text), *journal);
+        else
+            CleanupJournal::note(item.removal.path, noteText(outcome, localDateAndTime(std::chrono::system_clock::now())),
+                                 *journal);
+    } catch (const JournalError&) {
+    }
+    return outcome;
+}
+
+std::string alternativePath(const std::string& path) {
+    const std::string folder = deletingLastPathComponent(path);
+    const std::string name = lastPathComponent(path);
+    const std::string extension = pathExtension(name);
+    const std::string stem = deletingPathExtension(name);
+    const auto candidate = [&](const std::string& suffix) {
+        return folder + "/" + stem + suffix + (extension.empty() ? "" : "." + extension);
+    };
+    for (int n = 1; n <= 999; ++n) {
+        const std::string option = candidate(n == 1 ? " (restored)" : " (restored " + std::to_string(n) + ")");
+        struct stat status {};
+        if (::lstat(option.c_str(), &status) != 0 && errno == ENOENT) return option;
+    }
+    return candidate(" (restored " + Uuid::random().text().substr(0, 6) + ")");
+}
+
+} // namespace vp::Restorer

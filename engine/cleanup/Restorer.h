@@ -1,0 +1,50 @@
+// Putting a picture that a cleanup moved to the Trash back where it was, or beside it. Only the
+// very file the cleanup moved is moved back (same device and inode), and nothing is ever
+// replaced: an occupied destination is a refusal. Every attempt is added to the cleanup's
+// journal, so reports and history show it.
+#pragma once
+
+#include "CleanupReport.h"
+
+#include <optional>
+#include <string>
+
+namespace vp {
+
+struct RestoreOutcome {
+    enum class Kind { restored, occupied, failed, notInTrash };
+
+    Kind kind = Kind::notInTrash;
+    /// The path for restored and occupied, the reason for failed.
+    std::string text;
+
+    static RestoreOutcome restored(std::string path) { return {Kind::restored, std::move(path)}; }
+    static RestoreOutcome occupied(std::string path) { return {Kind::occupied, std::move(path)}; }
+    static RestoreOutcome failed(std::string reason) { return {Kind::failed, std::move(reason)}; }
+    static RestoreOutcome notInTrash() { return {}; }
+
+    bool operator==(const RestoreOutcome&) const = default;
+};
+
+namespace Restorer {
+
+/// Moves the item's file from the Trash to `destination` (by default where it was). Never
+/// throws, overwrites, copies or deletes. With `journal` (the report's journalPath) the
+/// attempt is recorded: a restored outcome, or a note dated in the person's locale. Journal
+/// failures do not change the answer.
+RestoreOutcome restore(const ItemReport& item, const std::optional<std::string>& journal,
+                       const std::optional<std::string>& destination = std::nullopt);
+
+/// A free name beside `path`: "photo (restored).jpg", "photo (restored 2).jpg", … up to 999,
+/// then one with a random part, unchecked.
+std::string alternativePath(const std::string& path);
+
+/// The put-back note for an outcome that is not restored, dated with `time`.
+std::string noteText(const RestoreOutcome& outcome, const std::string& time);
+
+/// "5 Dec 2026 14:03"-like: the locale's date and its time of day without seconds.
+std::string localDateAndTime(Timestamp time);
+
+} // namespace Restorer
+
+} // namespace vp
