@@ -38,11 +38,13 @@ struct PhotoCleanupModel::ScanOutcome {
     bool measured = false; // similarity was asked for
 };
 
-PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, MainQueue& mainQueue)
+PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, MainQueue& mainQueue,
+                                     std::shared_ptr<Trasher> trasher)
     : m_host(std::move(host)), m_folders(std::move(folders)), m_mainQueue(mainQueue),
       m_settings(m_folders.settingsFile()),
       m_locks(std::make_shared<LockStore>(m_folders.locksFile())),
-      m_featureCache(std::make_shared<FeatureCache>(m_folders.featuresFile())) {
+      m_featureCache(std::make_shared<FeatureCache>(m_folders.featuresFile())),
+      m_trasher(trasher ? std::move(trasher) : std::make_shared<FileManagerTrasher>()) {
     m_notice = m_settings.problem();
 
     const auto protectedPaths = m_settings.strings(protectedKey);
@@ -69,6 +71,7 @@ PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, 
             if (const auto priority = enumFromRaw<KeeperPolicy::Priority>(raw)) list.push_back(*priority);
         m_priorities = KeeperPolicy::upgraded(std::move(list), m_settings.integer(prioritiesRevisionKey).value_or(1));
     }
+    recoverInterruptedCleanups();
 }
 
 PhotoCleanupModel::~PhotoCleanupModel() {
@@ -221,10 +224,7 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         });
     };
     auto cache = m_featureCache;
-    std::erase_if(m_background, [](const BackgroundTask& task) { return task.done->load(); }); // joins finished ones
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    m_background.push_back({done, std::jthread([roots, measure, flag, cache, onMain, done, previous = std::move(previous),
-                                                this]() mutable {
+    runInBackground([roots, measure, flag, cache, onMain, previous = std::move(previous), this]() mutable {
         const auto report = [&](const ScanProgress& progress) {
             onMain([this, progress] {
                 m_progress = progress;
@@ -258,9 +258,17 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
             }
             finishScan(std::move(outcome), std::move(previous));
         });
-        done->store(true);
-    })});
+    });
     changed();
+}
+
+void PhotoCleanupModel::runInBackground(std::function<void()> work) {
+    std::erase_if(m_background, [](const BackgroundTask& task) { return task.done->load(); }); // joins finished ones
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    m_background.push_back({done, std::jthread([work = std::move(work), done] {
+                                work();
+                                done->store(true);
+                            })});
 }
 
 void PhotoCleanupModel::finishScan(ScanOutcome outcome, std::optional<ReviewSession> previous) {

@@ -10,6 +10,11 @@
 #include "PhotoCleanupHost.h"
 #include "Settings.h"
 
+#include "engine/cleanup/CleanupExecutor.h"
+#include "engine/cleanup/CleanupPlan.h"
+#include "engine/cleanup/CleanupReport.h"
+#include "engine/cleanup/Restorer.h"
+#include "engine/cleanup/Trasher.h"
 #include "engine/review/KeeperPolicy.h"
 #include "engine/review/LockStore.h"
 #include "engine/review/ReviewSession.h"
@@ -31,9 +36,11 @@ namespace vp {
 
 class PhotoCleanupModel {
 public:
-    /// Restores the settings; a folder that is gone and a settings file that could not be used
-    /// are told in `notice`.
-    PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, MainQueue& mainQueue);
+    /// Restores the settings, reconciles cleanups that were interrupted and loads the history of
+    /// earlier ones. A folder that is gone and a settings file that could not be used are told
+    /// in `notice`. `trasher` moves pictures to the Trash (the desktop's own by default).
+    PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, MainQueue& mainQueue,
+                      std::shared_ptr<Trasher> trasher = nullptr);
     /// Cancels background work and waits for it.
     ~PhotoCleanupModel();
     PhotoCleanupModel(const PhotoCleanupModel&) = delete;
@@ -98,6 +105,31 @@ public:
     };
     IdenticalCopies identicalCopies(const DuplicateGroup& group) const;
 
+    // ---- Cleanup to the Trash
+    const std::optional<CleanupPlan>& pendingPlan() const { return m_pendingPlan; }
+    /// The latest cleanup's report.
+    const std::optional<CleanupReport>& report() const { return m_report; }
+    /// Earlier cleanups, newest first.
+    const std::vector<CleanupReport>& history() const { return m_history; }
+    /// Cleanups that were interrupted and reconciled at start-up.
+    const std::vector<CleanupReport>& recovered() const { return m_recovered; }
+    /// Pictures handled so far by the running cleanup.
+    std::int64_t executionProgress() const { return m_executionProgress; }
+
+    /// Turns the marks into a plan awaiting approval (`pendingPlan`); a refusal becomes the notice.
+    void review();
+    /// Approves the plan and runs it in the background; the results are scanned again afterwards,
+    /// with the marks carried over.
+    void confirmAndExecute(const CleanupPlan& plan);
+    /// Planned pictures that are not byte-identical to any of their keepers (other versions).
+    std::int64_t notIdentical(const CleanupPlan& plan) const;
+    /// Where the item is in the Trash now, for a file manager to show; none when it is not there.
+    std::optional<std::string> showInTrash(const ItemReport& item) const;
+    /// Puts one moved picture back where it was (beside it, under another name, when `beside`),
+    /// records the attempt in the cleanup's journal and reloads the history.
+    RestoreOutcome putBack(const CleanupReport& report, const ItemReport& item, bool beside = false);
+    void reloadHistory();
+
 private:
     struct ScanOutcome;
 
@@ -111,6 +143,10 @@ private:
     void changed();
     std::set<std::string> protectedRoots() const;
     bool needsSimilarity() const;
+    void recoverInterruptedCleanups();
+    void finishExecution(Result<CleanupReport, ExecutionRefusal> outcome);
+    /// Runs `work` on a background thread; `work` posts its results with `post`.
+    void runInBackground(std::function<void()> work);
 
     PhotoCleanupHost m_host;
     AppFolders m_folders;
@@ -118,6 +154,7 @@ private:
     Settings m_settings;
     std::shared_ptr<LockStore> m_locks;
     std::shared_ptr<FeatureCache> m_featureCache;
+    std::shared_ptr<Trasher> m_trasher;
 
     std::vector<PhotoSource> m_sources;
     Scope m_scope = Scope::folders;
@@ -136,6 +173,11 @@ private:
     std::map<std::string, std::string> m_hints;
     std::map<std::string, std::int64_t> m_qualityScores;
     std::map<std::string, std::string> m_faceNotes;
+    std::optional<CleanupPlan> m_pendingPlan;
+    std::optional<CleanupReport> m_report;
+    std::vector<CleanupReport> m_history;
+    std::vector<CleanupReport> m_recovered;
+    std::int64_t m_executionProgress = 0;
 
     SharedCancellationFlag m_cancelFlag;
     struct BackgroundTask {
