@@ -1,9 +1,12 @@
 // velmo-pristel: the headless report when asked for; until the desktop application exists,
 // a short usage otherwise.
 #include "CommandLineReport.h"
+#include "TidyCommands.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -25,6 +28,7 @@ constexpr const char* usage =
 
 int main(int argc, char** argv) {
     vp::CommandLineReport::runIfAsked(argc, argv);
+    if (const auto status = vp::TidyCommands::runIfAsked(std::vector<std::string>(argv, argv + argc))) return *status;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("velmo-pristel %s\n", VP_VERSION);
@@ -32,5 +36,7 @@ int main(int argc, char** argv) {
         }
     }
     std::fputs(usage, stdout);
+    std::fputs("\n", stdout);
+    std::fputs(vp::TidyCommands::help, stdout);
     return 0;
 }
