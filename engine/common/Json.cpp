@@ -48,7 +48,11 @@ std::optional<Timestamp> parseIso8601(std::string_view text) {
     const year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
                               std::chrono::day{static_cast<unsigned>(day)}};
     if (!date.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;
-    return sys_days{date} + hours{hour} + minutes{minute} + seconds{second};
+    const sys_seconds time = sys_days{date} + hours{hour} + minutes{minute} + seconds{second};
+    // A time point counts nanoseconds in 64 bits: years before 1678 or after 2261 would overflow.
+    constexpr auto limit = duration_cast<seconds>(Timestamp::duration::max());
+    if (time.time_since_epoch() >= limit || time.time_since_epoch() <= -limit) return std::nullopt;
+    return Timestamp(time);
 }
 
 } // namespace vp

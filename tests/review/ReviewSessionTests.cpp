@@ -88,6 +88,7 @@ TEST_P(ReviewRefusal, NamesTheFirstReasonInItsOwnWords) {
 
 const char* const lockedMessage = "You locked this one to keep it. Unlock it first.";
 const char* const archiveMessage = "It is in Archive, a folder you protect.";
+const char* const livePhotoMessage = "Part of a Live Photo (a .mov with the same name), so it is kept.";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReviewRefusal,
@@ -96,11 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"LockedBeforeProtected", true, {"Archive"}, true, lockedMessage},
         RefusalCase{"Protected", false, {"Archive"}, false, archiveMessage},
         RefusalCase{"ProtectedBeforeLivePhoto", false, {"Archive"}, true, archiveMessage},
-        RefusalCase{"ProtectedPrefixIsNoFolder",
-                    false,
-                    {"Arch"},
-                    true,
-                    "Part of a Live Photo (a .mov with the same name), so it is kept."},
+        RefusalCase{"LivePhotoHalf", false, {}, true, livePhotoMessage},
+        RefusalCase{"ProtectedPrefixIsNoFolder", false, {"Arch"}, true, livePhotoMessage},
         RefusalCase{"RootProtectsEverything", false, {"/"}, false, "It is in /, a folder you protect."}));
 
 TEST_F(Review, APathInNoGroupIsNotFoundAndNeverLocked) {
