@@ -119,7 +119,7 @@ void checkAfterKill(const CleanupPlan& plan, const std::string& journals, const 
 
 int runsWanted() {
     if (const char* runs = std::getenv("VP_CRASH_RUNS")) return std::max(1, std::atoi(runs));
-    return 60;
+    return 50;
 }
 
 TEST(CrashDuringCleanup, EveryPictureIsInItsFolderOrTheTrashNeverBothNeverNeither) {
@@ -127,7 +127,7 @@ TEST(CrashDuringCleanup, EveryPictureIsInItsFolderOrTheTrashNeverBothNeverNeithe
     // On a private memory file system the forced writes cost nothing, so many runs fit in CI.
     const std::string base = dir.folder("volume");
     testing::TemporaryVolume volume(base, false, "size=256m");
-    const int groups = volume.mounted() ? 100 : 40;
+    const int groups = volume.mounted() ? 75 : 30;
 
     Tally tally;
     const int runs = runsWanted();
