@@ -13,10 +13,19 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vp::Restorer {
 
 namespace {
+
+/// A file put back no longer belongs in the Trash's list, as when a file manager restores it.
+void forgetTrashRecord(const std::string& trashPath) {
+    const std::string files = deletingLastPathComponent(trashPath);
+    if (lastPathComponent(files) != "files") return;
+    const std::string record = deletingLastPathComponent(files) + "/info/" + lastPathComponent(trashPath) + ".trashinfo";
+    ::unlink(record.c_str());
+}
 
 RestoreOutcome attempt(const ItemReport& item, const std::string& destination) {
     if (item.outcome.kind != ItemOutcome::Kind::movedToTrash || !item.outcome.trashPath) return RestoreOutcome::notInTrash();
@@ -31,7 +40,10 @@ RestoreOutcome attempt(const ItemReport& item, const std::string& destination) {
         return RestoreOutcome::failed("Its folder, " + parent + ", is not there any more \u2014 perhaps its drive is not connected");
 
     const int code = renameWithoutReplacing(trashPath, destination);
-    if (code == 0) return RestoreOutcome::restored(destination);
+    if (code == 0) {
+        forgetTrashRecord(trashPath);
+        return RestoreOutcome::restored(destination);
+    }
     if (code == EEXIST) return RestoreOutcome::occupied(destination);
     return RestoreOutcome::failed(systemErrorText(code));
 }

@@ -39,6 +39,7 @@ protected:
 TEST_F(PuttingBack, TwiceRestoresOnceAndNotesTheSecondTry) {
     EXPECT_EQ(Restorer::restore(item, journal), RestoreOutcome::restored(original));
     EXPECT_EQ(FileSnapshot::read(original)->identity, item.removal.snapshot.identity);
+    EXPECT_FALSE(FileSnapshot::read(home.trash() + "/info/photo.jpg.trashinfo")) << "the Trash no longer lists it";
     EXPECT_EQ(reread().outcome.word(), "Put back");
 
     EXPECT_EQ(Restorer::restore(item, journal), RestoreOutcome::notInTrash());
