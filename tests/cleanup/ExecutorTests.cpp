@@ -217,8 +217,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "Now has another name on disk (a hard link), so moving it would free nothing."},
         AttackCase{"PictureEdited", MatchKind::identical, [](const Pictures& p) { touchLater(p.copy); },
                    "Changed since the scan. Scan again to review it."},
-        AttackCase{"PictureGone", MatchKind::identical, [](const Pictures& p) { ::unlink(p.copy.c_str()); },
-                   "No longer where it was \u2014 moved, deleted, or its drive was disconnected."},
         AttackCase{"OneKeeperLeft", MatchKind::identical, [](const Pictures& p) { ::unlink(p.keeper.c_str()); }, nullptr},
         AttackCase{"KeeperDeletedOtherEdited", MatchKind::identical,
                    [](const Pictures& p) {
@@ -226,14 +224,6 @@ INSTANTIATE_TEST_SUITE_P(
                        touchLater(p.otherKeeper);
                    },
                    exactGone},
-        AttackCase{"KeepersBecameLinks", MatchKind::identical,
-                   [](const Pictures& p) {
-                       for (const auto& keeper : {p.keeper, p.otherKeeper}) {
-                           ::unlink(keeper.c_str());
-                           ASSERT_EQ(::symlink(p.outside.c_str(), keeper.c_str()), 0);
-                       }
-                   },
-                   "No unchanged identical copy is left to keep (the kept copies are changed). Scan again."},
         AttackCase{"KeepersEditedBehindTheirTimes", MatchKind::identical,
                    [](const Pictures& p) {
                        rewriteKeepingTimes(p.keeper, "87654321");
@@ -277,14 +267,6 @@ TEST_F(Executing, AKeeperMovedEarlierInTheRunNoLongerCounts) {
     EXPECT_EQ(report->items[1].outcome,
               ItemOutcome::skipped("No unchanged identical copy is left to keep (the kept copies are moved). Scan again."));
     EXPECT_TRUE(exists(a) && exists(c));
-}
-
-TEST_F(Executing, AKeeperThatIsTheSameFileIsNoKeeper) {
-    // A hard link folded into one picture must not vouch for itself once it is gone.
-    const std::string copy = dir.write("Photos/a.jpg", "same");
-    auto removal = removalOf(copy, root, {copy});
-    EXPECT_EQ(CleanupExecutor::check(removal, planOf({root}, {removal}), {}, &cancel),
-              "No unchanged identical copy is left to keep (the kept copies are moved). Scan again.");
 }
 
 TEST_F(Executing, StopAfterThisOneRecordsEveryLaterPictureAsSkipped) {

@@ -127,22 +127,6 @@ INSTANTIATE_TEST_SUITE_P(
                                 "found in the Trash this app can see \u2014 look in the Trash."}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Journal, TheLaterOutcomeWinsAndNotesStayInOrder) {
-    const std::string url = interrupted({Entry::intent(removals[0].path, at),
-                                         Entry::outcomeEntry(removals[0].path, ItemOutcome::movedToTrash("/t/a.jpg"), at),
-                                         Entry::finished(at)});
-    CleanupJournal::note(removals[0].path, "first", url);
-    CleanupJournal::append(removals[0].path, ItemOutcome::restored(removals[0].path), url);
-    CleanupJournal::note(removals[0].path, "second", url);
-    const auto report = CleanupJournal::report(url);
-    ASSERT_TRUE(report);
-    EXPECT_EQ(report->items[0].outcome, ItemOutcome::restored(removals[0].path));
-    EXPECT_EQ(report->items[0].outcome.detail(), "Restored to " + removals[0].path);
-    EXPECT_EQ(report->items[0].notes, (std::vector<std::string>{"first", "second"}));
-    EXPECT_EQ(report->restored(), 1);
-    EXPECT_EQ(report->finished, at);
-}
-
 TEST_F(Journal, HistoryReadsOnlyJournalsNewestFirst) {
     const std::string older = interrupted({});
     const std::string stem = lastPathComponent(older).substr(0, lastPathComponent(older).size() - 6);
@@ -168,17 +152,6 @@ TEST_F(Journal, HistoryReadsOnlyJournalsNewestFirst) {
     EXPECT_EQ(history[0].planID, newer.id);
     EXPECT_EQ(history[1].planID, plan.id);
     EXPECT_TRUE(CleanupJournal::history(dir / "nowhere").empty());
-}
-
-TEST_F(Journal, APlanHasOneJournal) {
-    interrupted({});
-    try {
-        CleanupJournal again(plan, folder);
-        FAIL() << "created twice";
-    } catch (const JournalError& error) {
-        EXPECT_EQ(error.code(), EEXIST);
-        EXPECT_EQ(error.path(), CleanupJournal::pathFor(folder, plan.id));
-    }
 }
 
 TEST_F(Journal, EntriesAreOneLineEachInTheAgreedForm) {

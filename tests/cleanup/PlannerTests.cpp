@@ -121,20 +121,6 @@ TEST_F(Planning, AFixedKeepReasonIsQuotedAsItStands) {
               "a.jpg cannot be moved: Has a sidecar file (.xmp or .aae) beside it, so it is kept with it");
 }
 
-TEST_F(Planning, VolumesAreSortedByNameWithUnknownAmongThem) {
-    CleanupPlan plan;
-    for (const auto* name : {"Zeta", "Alpha", "Alpha", ""}) {
-        PlannedRemoval removal;
-        if (*name) removal.volumeName = name;
-        removal.snapshot.size = 10;
-        removal.isExternalVolume = *name == 'Z';
-        plan.removals.push_back(removal);
-    }
-    EXPECT_EQ(plan.volumes(), (std::vector<VolumeCount>{{"Alpha", 2}, {"Unknown volume", 1}, {"Zeta", 1}}));
-    EXPECT_EQ(plan.totalBytes(), 40);
-    EXPECT_EQ(plan.externalCount(), 1);
-}
-
 TEST_F(Planning, APlanReadsBackAndOlderRemovalsMeanIdenticalCopies) {
     const auto a = picture("a.jpg"), b = picture("b.jpg");
     auto review = session({group("g", {a, b}, MatchKind::series)});
@@ -149,11 +135,6 @@ TEST_F(Planning, APlanReadsBackAndOlderRemovalsMeanIdenticalCopies) {
     EXPECT_FALSE(encodeJson(older)["removals"][0].contains("matchKind")) << "absent fields stay absent";
     json.erase("roots");
     EXPECT_FALSE(decodeJson<CleanupPlan>(json));
-
-    PlannedRemoval library;
-    library.path = "photos-library:ABC/L0/001";
-    library.libraryFilename = "IMG_0001.HEIC";
-    EXPECT_EQ(library.name(), "IMG_0001.HEIC");
 }
 
 } // namespace
