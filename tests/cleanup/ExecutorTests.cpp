@@ -3,6 +3,7 @@
 #include "engine/cleanup/TrashLocation.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
@@ -299,6 +300,8 @@ struct FaultCase {
     const char* sentence;
 };
 
+void PrintTo(const FaultCase& given, std::ostream* out) { *out << ::strerrorname_np(given.code); }
+
 class RefusedMove : public Executing, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(RefusedMove, FailsThatPictureWithItsSentenceAndGoesOn) {
@@ -324,7 +327,8 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{ENOSPC, "The system would not move it to the Trash (No space left on device). It was left where it "
                           "was; nothing was deleted."},
         FaultCase{EXDEV, "The system would not move it to the Trash (Invalid cross-device link). It was left where it "
-                         "was; nothing was deleted."}));
+                         "was; nothing was deleted."}),
+    [](const auto& info) { return std::string(::strerrorname_np(info.param.code)); });
 
 TEST_F(Executing, OnAReadOnlyVolumeEveryPictureFailsAndStaysPut) {
     const std::string volume = dir.folder("Volume");
