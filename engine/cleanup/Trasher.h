@@ -16,7 +16,7 @@ public:
     virtual std::optional<std::string> trash(const std::string& path) = 0;
 };
 
-/// The desktop's own Trash, laid out as the FreeDesktop.org Trash specification says, so file
+/// The desktop's own Trash, laid out as the FreeDesktop.org Trash standard says, so file
 /// managers list what was moved and can put it back too. The item is renamed into the Trash of
 /// its own file system, never copied; its `.trashinfo` is written first, so no file ever sits in
 /// the Trash without the record of where it came from.
