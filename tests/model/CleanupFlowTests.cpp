@@ -5,6 +5,7 @@
 #include "model/PhotoCleanupModel.h"
 
 #include "tests/support/Pictures.h"
+#include "tests/support/MainQueueDriver.h"
 #include "tests/support/TempDir.h"
 
 #include <cstdlib>
@@ -41,11 +42,7 @@ protected:
         host.cleanupFinished = [this] { ++finishedCalls; };
         return std::make_unique<PhotoCleanupModel>(host, folders, queue);
     }
-    void drainUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (!done() && std::chrono::steady_clock::now() < deadline) queue.waitAndDrain(std::chrono::milliseconds(20));
-        ASSERT_TRUE(done()) << "timed out";
-    }
+    void drainUntil(const std::function<bool()>& done) { testing::drainUntil(queue, done); }
     int finishedCalls = 0;
 };
 

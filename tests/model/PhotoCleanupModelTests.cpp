@@ -2,6 +2,7 @@
 #include "model/PhotoCleanupModel.h"
 
 #include "tests/support/Pictures.h"
+#include "tests/support/MainQueueDriver.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -26,11 +27,7 @@ protected:
     std::unique_ptr<PhotoCleanupModel> makeModel() { return std::make_unique<PhotoCleanupModel>(host, folders, queue); }
 
     /// Drains the main queue, as a front end's event loop would, until `done` holds.
-    void drainUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (!done() && std::chrono::steady_clock::now() < deadline) queue.waitAndDrain(std::chrono::milliseconds(20));
-        ASSERT_TRUE(done()) << "timed out";
-    }
+    void drainUntil(const std::function<bool()>& done) { testing::drainUntil(queue, done); }
     void waitForResults(PhotoCleanupModel& model) {
         drainUntil([&] { return model.phase() == Phase::results; });
     }
