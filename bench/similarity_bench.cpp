@@ -2,16 +2,28 @@
 //
 //   similarity-bench scale N [SEED]   synthetic pictures: random hashes with planted near copies,
 //                                     quarter-turned copies and bursts; times candidate proposal
-//                                     and pair evaluation (the whole index pass, measuring
-//                                     replaced by the synthetic features) and reports peak memory.
+//                                     and pair evaluation (the comparing half of an index, the
+//                                     features given) and reports peak memory.
+//   similarity-bench proposals N [LOOP] [SEED]
+//                                     the band pass alone on the same pictures, counting the
+//                                     proposals without keeping them, with the comparison loop
+//                                     named (wide, popcount or portable; the fastest by default).
 //   similarity-bench cache FOLDER     indexes the folder's pictures twice with one feature cache
 //                                     in a temporary file; the second pass reads nothing.
+//   similarity-bench distances FOLDER how near the folder's pictures come to each other: the
+//                                     spread of least hash distances over every pair, and how
+//                                     many pairs are within the candidate distance.
 #include "engine/scan/ExactMatcher.h"
+#include "engine/similarity/BandIndex.h"
 #include "engine/similarity/SimilarityMatcher.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -31,25 +43,32 @@ long peakMegabytes() {
     return usage.ru_maxrss / 1024;
 }
 
-int scale(std::size_t count, unsigned seed) {
+struct Synthetic {
+    std::vector<PhotoAsset> pictures;
+    std::vector<std::optional<ImageFeatures>> features;
+};
+
+/// Random hashes in 500-picture folders; one picture in ten is a near copy of the one before (up
+/// to 7 bits flipped in each turn), one in ten the one before turned a quarter, and one in ten
+/// shot two seconds after the one before.
+Synthetic synthetic(std::size_t count, unsigned seed) {
     std::mt19937_64 random(seed);
-    std::vector<PhotoAsset> pictures(count);
-    std::vector<ImageFeatures> features(count);
+    Synthetic made{std::vector<PhotoAsset>(count), std::vector<std::optional<ImageFeatures>>(count)};
     const auto flip = [&](std::uint64_t hash, int bits) {
         for (int i = 0; i < bits; ++i) hash ^= 1ULL << (random() % 64);
         return hash;
     };
-    const Timestamp start{std::chrono::seconds(1600000000)};
+    Timestamp date{std::chrono::seconds(1600000000)};
     for (std::size_t i = 0; i < count; ++i) {
-        pictures[i].path = "/photos/" + std::to_string(i / 500) + "/" + std::to_string(i) + ".jpg";
-        pictures[i].snapshot.identity.inode = i;
-        ImageFeatures& f = features[i];
+        made.pictures[i].path = "/photos/" + std::to_string(i / 500) + "/" + std::to_string(i) + ".jpg";
+        ImageFeatures f;
         const auto kind = random() % 10;
-        if (i > 0 && kind == 0) { // a near copy of the previous picture
-            f = features[i - 1];
+        const ImageFeatures* before = i > 0 ? &*made.features[i - 1] : nullptr;
+        if (before && kind == 0) {
+            f = *before;
             for (auto& hash : f.hashes) hash = flip(hash, static_cast<int>(random() % 8));
-        } else if (i > 0 && kind == 1) { // the previous picture turned a quarter
-            const auto& p = features[i - 1].hashes;
+        } else if (before && kind == 1) {
+            const auto& p = before->hashes;
             f.hashes = {p[1], p[2], p[3], p[0]};
         } else {
             f.hashes = {random(), random(), random(), random()};
@@ -57,19 +76,49 @@ int scale(std::size_t count, unsigned seed) {
         f.detailHashes.assign(4, {random(), random(), random(), random()});
         f.pixelWidth = 4032;
         f.pixelHeight = 3024;
-        // Bursts: one picture in twenty is shot two seconds after the previous one.
-        f.captureDate = start + std::chrono::seconds(kind == 2 ? 2 * i - 1 : 100 * i);
+        date += std::chrono::seconds(kind == 2 ? 2 : 100);
+        f.captureDate = date;
+        made.features[i] = std::move(f);
     }
+    return made;
+}
+
+/// The comparing half of an index (candidates and their evaluation) over synthetic features.
+int scale(std::size_t count, unsigned seed) {
+    Synthetic made = synthetic(count, seed);
+    const long before = peakMegabytes();
     CancellationFlag cancel;
     const auto began = std::chrono::steady_clock::now();
-    const auto index = SimilarityMatcher::index(
-        pictures, nullptr, WithFeaturePrint::no,
-        [&](const PhotoAsset& asset) { return std::optional<ImageFeatures>(features[asset.snapshot.identity.inode]); },
-        cancel, nullptr);
+    const auto index = SimilarityMatcher::compare(std::move(made.pictures), std::move(made.features), WithFeaturePrint::no, cancel);
     const double elapsed = seconds(began);
-    std::printf("%zu pictures: %.2f s, %lld candidates, %zu pairs, %zu look-alike groups, peak %ld MiB\n", count,
-                elapsed, static_cast<long long>(index->candidatesProposed), index->pairs.size(),
-                index->groups(SimilarityPreset::balanced).size(), peakMegabytes());
+    std::printf("%zu pictures: %.2f s, %lld candidates, %zu pairs, peak %ld MiB (%ld MiB before comparing)\n", count,
+                elapsed, static_cast<long long>(index->candidatesProposed), index->pairs.size(), peakMegabytes(), before);
+    return 0;
+}
+
+/// The band pass alone, counting its proposals without keeping them, with the named loop.
+int proposals(std::size_t count, const std::string& loop, unsigned seed) {
+    const Synthetic made = synthetic(count, seed);
+    std::vector<BandIndex::Member> members;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto& h = made.features[i]->hashes;
+        members.push_back({static_cast<std::uint32_t>(i), {h[0], h[1], h[2], h[3]}});
+    }
+    const std::map<std::string, BandIndex::Instructions> loops{
+        {"wide", BandIndex::Instructions::wide}, {"popcount", BandIndex::Instructions::popcount},
+        {"portable", BandIndex::Instructions::portable}};
+    const auto chosen = loop.empty() ? BandIndex::supportedInstructions().front() : loops.at(loop);
+    const auto supported = BandIndex::supportedInstructions();
+    if (std::find(supported.begin(), supported.end(), chosen) == supported.end()) {
+        std::fprintf(stderr, "this processor cannot run the %s loop\n", loop.c_str());
+        return 2;
+    }
+    std::atomic<std::uint64_t> found{0};
+    const auto began = std::chrono::steady_clock::now();
+    BandIndex::forEachProposal(members, SimilarityThresholds::candidateHamming, nullptr,
+                               [&](std::span<const BandIndex::Proposal> some) { found += some.size(); }, chosen);
+    std::printf("%zu pictures: band pass %.2f s, %llu proposals, peak %ld MiB\n", count, seconds(began),
+                static_cast<unsigned long long>(found.load()), peakMegabytes());
     return 0;
 }
 
@@ -90,12 +139,46 @@ int cache(const std::string& folder) {
     return 0;
 }
 
+int distances(const std::string& folder) {
+    CancellationFlag cancel;
+    const ScanResult scan = ExactMatcher::scan({folder}, true, std::nullopt, {}, cancel, nullptr);
+    const auto index = SimilarityMatcher::index(scan.pictures, nullptr, WithFeaturePrint::no, nullptr, cancel, nullptr);
+    std::vector<const ImageFeatures*> measured;
+    for (const auto& features : index->features)
+        if (features) measured.push_back(&*features);
+    std::vector<long> spread(65, 0);
+    long pairs = 0;
+    double sum = 0, squares = 0;
+    for (std::size_t a = 0; a < measured.size(); ++a)
+        for (std::size_t b = a + 1; b < measured.size(); ++b) {
+            const int d = FeatureExtractor::hashMatch(*measured[a], *measured[b]).distance;
+            ++spread[static_cast<std::size_t>(d)];
+            ++pairs;
+            sum += d;
+            squares += double(d) * d;
+        }
+    const double mean = sum / double(pairs);
+    long within = 0;
+    for (int d = 0; d <= SimilarityThresholds::candidateHamming; ++d) within += spread[static_cast<std::size_t>(d)];
+    std::printf("%zu pictures, %ld pairs: least distance mean %.2f, deviation %.2f; %ld pairs (%.3f %%) within %d, %lld "
+                "proposed\n",
+                measured.size(), pairs, mean, std::sqrt(squares / double(pairs) - mean * mean), within,
+                100.0 * double(within) / double(pairs), SimilarityThresholds::candidateHamming,
+                static_cast<long long>(index->candidatesProposed));
+    for (int d = 0; d <= 64; ++d)
+        if (spread[static_cast<std::size_t>(d)]) std::printf("%2d %ld\n", d, spread[static_cast<std::size_t>(d)]);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "scale" && argc > 2) return scale(std::stoul(argv[2]), argc > 3 ? std::stoul(argv[3]) : 7);
+    if (mode == "proposals" && argc > 2)
+        return proposals(std::stoul(argv[2]), argc > 3 ? argv[3] : "", argc > 4 ? std::stoul(argv[4]) : 7);
     if (mode == "cache" && argc > 2) return cache(argv[2]);
-    std::fputs("usage: similarity-bench scale N [SEED] | similarity-bench cache FOLDER\n", stderr);
+    if (mode == "distances" && argc > 2) return distances(argv[2]);
+    std::fputs("usage: similarity-bench scale N [SEED] | proposals N [wide|popcount|portable] [SEED] | cache FOLDER | distances FOLDER\n", stderr);
     return 2;
 }

@@ -5,6 +5,7 @@
 // the shared tables they build once, and may be called from several threads at once.
 #pragma once
 
+#include "HashSketch.h"
 #include "ImageFeatures.h"
 
 #include "platform/image/Images.h"
@@ -99,6 +100,11 @@ HashMatch hashMatch(const ImageFeatures& a, const ImageFeatures& b);
 int detailDistance(const ImageFeatures& a, const ImageFeatures& b);
 /// Whether a and b (turned `turn` quarter turns) have aspect ratios within a factor of 1.35.
 bool shapesAgree(const ImageFeatures& a, const ImageFeatures& b, int turn);
+
+/// The same comparisons on sketches; they give what the records give.
+HashMatch hashMatch(const HashSketch& a, const HashSketch& b);
+int detailDistance(const HashSketch& a, const HashSketch& b);
+bool shapesAgree(const HashSketch& a, const HashSketch& b, int turn);
 
 } // namespace FeatureExtractor
 } // namespace vp

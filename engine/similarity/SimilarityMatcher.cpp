@@ -1,145 +1,32 @@
 #include "SimilarityMatcher.h"
 
+#include "BandIndex.h"
 #include "FaceCheck.h"
 
 #include "engine/scan/ParallelMap.h"
 
 #include <algorithm>
-#include <array>
-#include <atomic>
-#include <bit>
 #include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 
 namespace vp::SimilarityMatcher {
 
 namespace {
 
-constexpr std::uint64_t lowBytes = 0x0101010101010101ULL;
-constexpr std::uint64_t highBits = 0x8080808080808080ULL;
-
-/// True when a and b hold the same byte in at least one of the eight positions.
-bool shareAByte(std::uint64_t a, std::uint64_t b) {
-    const std::uint64_t x = a ^ b;
-    return ((x - lowBytes) & ~x & highBits) != 0;
-}
-
-unsigned byteAt(std::uint64_t hash, int position) { return static_cast<unsigned>((hash >> (8 * position)) & 0xff); }
-
-/// Every measured picture's four hashes, upright first; missing turns repeat the upright hash
-/// so that they change nothing.
-struct Hashes {
-    std::vector<std::array<std::uint64_t, 4>> turns;
-    std::vector<bool> measured;
-
-    explicit Hashes(const std::vector<std::optional<ImageFeatures>>& features)
-        : turns(features.size()), measured(features.size(), false) {
-        for (std::size_t i = 0; i < features.size(); ++i) {
-            if (!features[i] || features[i]->hashes.empty()) continue;
-            measured[i] = true;
-            const auto& hashes = features[i]->hashes;
-            for (std::size_t k = 0; k < 4; ++k) turns[i][k] = hashes[k < hashes.size() ? k : 0];
-        }
+/// The measured pictures with their four hashes, upright first; missing turns repeat the upright
+/// hash so that they change nothing.
+std::vector<BandIndex::Member> bandMembers(const std::vector<std::optional<ImageFeatures>>& features) {
+    std::vector<BandIndex::Member> members;
+    for (std::size_t i = 0; i < features.size(); ++i) {
+        if (!features[i] || features[i]->hashes.empty()) continue;
+        const auto& hashes = features[i]->hashes;
+        BandIndex::Member member{static_cast<std::uint32_t>(i), {}};
+        for (std::size_t k = 0; k < 4; ++k) member.turns[k] = hashes[k < hashes.size() ? k : 0];
+        members.push_back(member);
     }
-
-    /// The least distance between x's upright hash and any turn of y.
-    int distance(std::size_t x, std::size_t y) const {
-        int least = 64;
-        for (const auto turn : turns[y]) least = std::min(least, std::popcount(turns[x][0] ^ turn));
-        return least;
-    }
-    /// Whether y's upright hash shares a byte position with any turn of x.
-    bool uprightSharesWithTurns(std::size_t y, std::size_t x) const {
-        return std::any_of(turns[x].begin(), turns[x].end(), [&](std::uint64_t turn) { return shareAByte(turns[y][0], turn); });
-    }
-};
-
-/// For each of the eight byte positions and each byte value, the pictures listed there, ascending.
-class BandTable {
-public:
-    BandTable(const Hashes& hashes, bool everyTurn) {
-        const std::size_t count = hashes.turns.size();
-        std::vector<std::uint32_t> sizes(8 * 256, 0);
-        const auto each = [&](auto&& visit) {
-            for (std::size_t j = 0; j < count; ++j) {
-                if (!hashes.measured[j]) continue;
-                for (int position = 0; position < 8; ++position) {
-                    std::array<unsigned, 4> seen{};
-                    int distinct = 0;
-                    for (int k = 0; k < (everyTurn ? 4 : 1); ++k) {
-                        const unsigned value = byteAt(hashes.turns[j][static_cast<std::size_t>(k)], position);
-                        if (std::find(seen.begin(), seen.begin() + distinct, value) != seen.begin() + distinct) continue;
-                        seen[static_cast<std::size_t>(distinct++)] = value;
-                        visit(static_cast<std::size_t>(position) * 256 + value, j);
-                    }
-                }
-            }
-        };
-        each([&](std::size_t slot, std::size_t) { ++sizes[slot]; });
-        m_starts.assign(8 * 256 + 1, 0);
-        for (std::size_t slot = 0; slot < sizes.size(); ++slot) m_starts[slot + 1] = m_starts[slot] + sizes[slot];
-        m_members.resize(m_starts.back());
-        std::vector<std::uint32_t> next(m_starts.begin(), m_starts.end() - 1);
-        each([&](std::size_t slot, std::size_t j) { m_members[next[slot]++] = static_cast<std::uint32_t>(j); });
-    }
-
-    /// The pictures above `after` listed under `value` at `position`.
-    std::pair<const std::uint32_t*, const std::uint32_t*> after(int position, unsigned value, std::size_t after) const {
-        const std::size_t slot = static_cast<std::size_t>(position) * 256 + value;
-        const std::uint32_t* begin = m_members.data() + m_starts[slot];
-        const std::uint32_t* end = m_members.data() + m_starts[slot + 1];
-        return {std::upper_bound(begin, end, static_cast<std::uint32_t>(after)), end};
-    }
-
-private:
-    std::vector<std::uint32_t> m_starts;
-    std::vector<std::uint32_t> m_members;
-};
-
-std::vector<CandidatePair> bandProposals(const Hashes& hashes) {
-    const std::size_t count = hashes.turns.size();
-    const BandTable upright(hashes, false), anyTurn(hashes, true);
-    static std::atomic<std::uint64_t> calls{0};
-    const std::uint64_t call = ++calls;
-
-    constexpr std::size_t chunk = 512;
-    const std::size_t chunks = (count + chunk - 1) / chunk;
-    std::vector<std::vector<CandidatePair>> found(chunks);
-    ExactMatcher::concurrentPerform(chunks, nullptr, [&](std::size_t c) {
-        // Marks which pictures were already looked at for the current i, without clearing.
-        thread_local std::vector<std::uint64_t> seen;
-        if (seen.size() < count) seen.assign(count, 0);
-        std::vector<std::uint32_t> partners;
-        for (std::size_t i = c * chunk; i < std::min(count, (c + 1) * chunk); ++i) {
-            if (!hashes.measured[i]) continue;
-            const std::uint64_t stamp = (call << 32) | (i + 1);
-            partners.clear();
-            const auto visit = [&](std::pair<const std::uint32_t*, const std::uint32_t*> range) {
-                for (auto it = range.first; it != range.second; ++it) {
-                    const std::size_t j = *it;
-                    if (seen[j] == stamp) continue;
-                    seen[j] = stamp;
-                    // From i's side: j's upright hash shares a byte with a turn of i, and i as seen is
-                    // close to some turn of j. From j's side the same with the two exchanged.
-                    const bool fromI = hashes.distance(i, j) <= SimilarityThresholds::candidateHamming &&
-                                       hashes.uprightSharesWithTurns(j, i);
-                    const bool fromJ = !fromI && hashes.distance(j, i) <= SimilarityThresholds::candidateHamming &&
-                                       hashes.uprightSharesWithTurns(i, j);
-                    if (fromI || fromJ) partners.push_back(static_cast<std::uint32_t>(j));
-                }
-            };
-            for (int position = 0; position < 8; ++position) {
-                for (const auto turn : hashes.turns[i]) visit(upright.after(position, byteAt(turn, position), i));
-                visit(anyTurn.after(position, byteAt(hashes.turns[i][0], position), i));
-            }
-            std::sort(partners.begin(), partners.end());
-            for (const auto j : partners)
-                found[c].push_back({static_cast<std::int64_t>(i), static_cast<std::int64_t>(j), false});
-        }
-    });
-    std::vector<CandidatePair> proposals;
-    for (auto& part : found) proposals.insert(proposals.end(), part.begin(), part.end());
-    return proposals;
+    return members;
 }
 
 std::vector<std::pair<std::int64_t, std::int64_t>> timeNeighbourPairs(
@@ -163,33 +50,67 @@ std::vector<std::pair<std::int64_t, std::int64_t>> timeNeighbourPairs(
     return pairs;
 }
 
+/// A candidate packed as first << 33 | second << 1 | time-neighbour flag, so that the numbers
+/// sort as the pairs do; an index may hold tens of millions of them.
+using PackedCandidate = std::uint64_t;
+
+PackedCandidate pack(std::uint64_t first, std::uint64_t second, bool timeNeighbour) {
+    return first << 33 | second << 1 | (timeNeighbour ? 1u : 0u);
+}
+
+CandidatePair unpack(PackedCandidate c) {
+    return {static_cast<std::int64_t>(c >> 33), static_cast<std::int64_t>((c >> 1) & 0xffffffffu), (c & 1) != 0};
+}
+
+std::vector<PackedCandidate> proposeCandidates(const std::vector<std::optional<ImageFeatures>>& features,
+                                               const std::vector<PhotoAsset>& pictures, bool timeNeighbours,
+                                               const CancellationFlag* cancel) {
+    const auto neighbours =
+        timeNeighbours ? timeNeighbourPairs(features, pictures) : std::vector<std::pair<std::int64_t, std::int64_t>>{};
+    auto candidates =
+        BandIndex::proposals(bandMembers(features), SimilarityThresholds::candidateHamming, cancel, neighbours.size());
+    for (auto& c : candidates) c = pack(BandIndex::firstOf(c), BandIndex::secondOf(c), false);
+    // Both lists are sorted: merge the neighbours in from the back, in place, flagging the band
+    // proposals that are also time neighbours.
+    const auto packedNeighbour = [&](std::size_t n) {
+        return pack(static_cast<std::uint64_t>(neighbours[n].first), static_cast<std::uint64_t>(neighbours[n].second), true);
+    };
+    std::size_t added = 0;
+    for (std::size_t n = 0; n < neighbours.size(); ++n)
+        if (!std::binary_search(candidates.begin(), candidates.end(), packedNeighbour(n) - 1)) ++added;
+    std::size_t read = candidates.size(), write = read + added, n = neighbours.size();
+    candidates.resize(write);
+    while (n > 0) {
+        const PackedCandidate neighbour = packedNeighbour(n - 1);
+        if (read > 0 && candidates[read - 1] > neighbour) {
+            candidates[--write] = candidates[--read];
+        } else if (read > 0 && candidates[read - 1] == neighbour - 1) {
+            candidates[--write] = neighbour;
+            --read, --n;
+        } else {
+            candidates[--write] = neighbour;
+            --n;
+        }
+    }
+    return candidates;
+}
+
 } // namespace
 
 std::vector<CandidatePair> candidatePairs(const std::vector<std::optional<ImageFeatures>>& features,
                                           const std::vector<PhotoAsset>& pictures, bool timeNeighbours) {
-    std::vector<CandidatePair> proposals = bandProposals(Hashes(features));
-    if (!timeNeighbours) return proposals;
-    const auto neighbours = timeNeighbourPairs(features, pictures);
-    // Both lists are sorted: merge them, flagging band proposals that are also time neighbours.
-    std::vector<CandidatePair> merged;
-    merged.reserve(proposals.size() + neighbours.size());
-    std::size_t n = 0;
-    for (const auto& proposal : proposals) {
-        while (n < neighbours.size() && neighbours[n] < std::pair{proposal.first, proposal.second}) {
-            merged.push_back({neighbours[n].first, neighbours[n].second, true});
-            ++n;
-        }
-        const bool alsoNeighbour = n < neighbours.size() && neighbours[n] == std::pair{proposal.first, proposal.second};
-        if (alsoNeighbour) ++n;
-        merged.push_back({proposal.first, proposal.second, alsoNeighbour});
-    }
-    for (; n < neighbours.size(); ++n) merged.push_back({neighbours[n].first, neighbours[n].second, true});
-    return merged;
+    const auto packed = proposeCandidates(features, pictures, timeNeighbours, nullptr);
+    std::vector<CandidatePair> candidates(packed.size());
+    std::transform(packed.begin(), packed.end(), candidates.begin(), unpack);
+    return candidates;
 }
 
-std::optional<SimilarPair> evaluate(const CandidatePair& candidate, const ImageFeatures& a, const ImageFeatures& b,
-                                    const std::optional<FeaturePrintObservation>& printA,
-                                    const std::optional<FeaturePrintObservation>& printB) {
+namespace {
+
+template <class Record>
+std::optional<SimilarPair> evaluateRecords(const CandidatePair& candidate, const Record& a, const Record& b,
+                                           const std::optional<FeaturePrintObservation>& printA,
+                                           const std::optional<FeaturePrintObservation>& printB) {
     const auto match = FeatureExtractor::hashMatch(a, b);
     const double limit = candidate.isTimeNeighbour ? SimilarityThresholds::seriesRelated
                                                    : static_cast<double>(SimilarityThresholds::candidateHamming);
@@ -204,12 +125,20 @@ std::optional<SimilarPair> evaluate(const CandidatePair& candidate, const ImageF
     return pair;
 }
 
+} // namespace
+
+std::optional<SimilarPair> evaluate(const CandidatePair& candidate, const ImageFeatures& a, const ImageFeatures& b,
+                                    const std::optional<FeaturePrintObservation>& printA,
+                                    const std::optional<FeaturePrintObservation>& printB) {
+    return evaluateRecords(candidate, a, b, printA, printB);
+}
+
 std::optional<SimilarityIndex> index(const std::vector<PhotoAsset>& pictures, FeatureCache* cache,
                                      WithFeaturePrint withFeaturePrint, const FeatureReader& read,
                                      const CancellationFlag& cancel, const Progress& progress) {
     const auto total = static_cast<std::int64_t>(pictures.size());
     ProgressCounter counter;
-    const auto measured = ExactMatcher::parallelMap(pictures, &cancel, [&](const PhotoAsset& picture) {
+    auto measured = ExactMatcher::parallelMap(pictures, &cancel, [&](const PhotoAsset& picture) {
         std::optional<ImageFeatures> features;
         if (cache) features = cache->lookup(picture);
         if (features && withFeaturePrint == WithFeaturePrint::yes && !features->featurePrint) features.reset();
@@ -224,35 +153,65 @@ std::optional<SimilarityIndex> index(const std::vector<PhotoAsset>& pictures, Fe
     if (cancel.isCancelled()) return std::nullopt;
     if (cache) cache->save();
 
-    SimilarityIndex result;
-    result.pictures = pictures;
-    for (std::size_t i = 0; i < pictures.size(); ++i) {
-        result.features.push_back(measured[i] ? *measured[i] : std::nullopt);
-        if (!result.features.back()) result.unmeasured.push_back(pictures[i].path);
-    }
+    std::vector<std::optional<ImageFeatures>> features(pictures.size());
+    for (std::size_t i = 0; i < pictures.size(); ++i)
+        if (measured[i]) features[i] = std::move(*measured[i]);
+    return compare(pictures, std::move(features), withFeaturePrint, cancel);
+}
 
-    std::vector<std::optional<FeaturePrintObservation>> prints(pictures.size());
+std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::vector<std::optional<ImageFeatures>> features,
+                                       WithFeaturePrint withFeaturePrint, const CancellationFlag& cancel) {
+    SimilarityIndex result;
+    result.pictures = std::move(pictures);
+    result.features = std::move(features);
+    for (std::size_t i = 0; i < result.pictures.size(); ++i)
+        if (!result.features[i]) result.unmeasured.push_back(result.pictures[i].path);
+
+    std::vector<std::optional<FeaturePrintObservation>> prints(result.pictures.size());
     if (withFeaturePrint == WithFeaturePrint::yes)
-        for (std::size_t i = 0; i < pictures.size(); ++i)
+        for (std::size_t i = 0; i < result.pictures.size(); ++i)
             if (result.features[i] && result.features[i]->featurePrint)
                 prints[i] = FeatureExtractor::observation(*result.features[i]->featurePrint);
 
-    const auto candidates = candidatePairs(result.features, pictures, true);
+    const auto candidates = proposeCandidates(result.features, result.pictures, true, &cancel);
+    if (cancel.isCancelled()) return std::nullopt;
     result.candidatesProposed = static_cast<std::int64_t>(candidates.size());
-    // Evaluated in chunks: there can be millions of candidates, each only a few popcounts.
+    // Evaluated in chunks: there can be millions of candidates, each only a few popcounts, read
+    // from sketches in one array rather than from the records' scattered allocations. Each chunk's
+    // pairs are added in candidate order as soon as the chunks before it are in; the reserved
+    // space is only touched as it is written.
+    std::vector<std::optional<HashSketch>> sketches(result.features.size());
+    for (std::size_t i = 0; i < sketches.size(); ++i)
+        if (result.features[i]) sketches[i] = HashSketch::of(*result.features[i]);
+    result.pairs.reserve(candidates.size());
     constexpr std::size_t chunk = 4096;
-    std::vector<std::vector<SimilarPair>> kept((candidates.size() + chunk - 1) / chunk);
-    ExactMatcher::concurrentPerform(kept.size(), &cancel, [&](std::size_t c) {
-        for (std::size_t k = c * chunk; k < std::min(candidates.size(), (c + 1) * chunk); ++k) {
-            const auto& candidate = candidates[k];
+    std::mutex mutex;
+    std::condition_variable added;
+    std::size_t nextToAdd = 0;
+    // Every chunk is taken, cancelled or not, so that no chunk waits for one never handed out.
+    ExactMatcher::concurrentPerform((candidates.size() + chunk - 1) / chunk, nullptr, [&](std::size_t c) {
+        thread_local std::vector<SimilarPair> kept;
+        kept.clear();
+        const std::size_t end = std::min(candidates.size(), (c + 1) * chunk);
+        for (std::size_t k = c * chunk; k < end && !cancel.isCancelled(); ++k) {
+            const auto candidate = unpack(candidates[k]);
             const auto first = static_cast<std::size_t>(candidate.first), second = static_cast<std::size_t>(candidate.second);
-            if (!result.features[first] || !result.features[second]) continue;
-            if (auto pair = evaluate(candidate, *result.features[first], *result.features[second], prints[first], prints[second]))
-                kept[c].push_back(*pair);
+            // The second pictures are scattered across the index: ask for one a few pairs ahead.
+            if (k + 8 < end) __builtin_prefetch(&sketches[static_cast<std::size_t>(unpack(candidates[k + 8]).second)]);
+            std::optional<SimilarPair> pair;
+            if (sketches[first] && sketches[second])
+                pair = evaluateRecords(candidate, *sketches[first], *sketches[second], prints[first], prints[second]);
+            else if (result.features[first] && result.features[second])
+                pair = evaluate(candidate, *result.features[first], *result.features[second], prints[first], prints[second]);
+            if (pair) kept.push_back(*pair);
         }
+        std::unique_lock lock(mutex);
+        added.wait(lock, [&] { return nextToAdd == c; });
+        result.pairs.insert(result.pairs.end(), kept.begin(), kept.end());
+        ++nextToAdd;
+        added.notify_all();
     });
     if (cancel.isCancelled()) return std::nullopt;
-    for (const auto& part : kept) result.pairs.insert(result.pairs.end(), part.begin(), part.end());
     return result;
 }
 

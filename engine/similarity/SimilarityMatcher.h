@@ -55,6 +55,11 @@ std::optional<SimilarityIndex> index(const std::vector<PhotoAsset>& pictures, Fe
                                      WithFeaturePrint withFeaturePrint, const FeatureReader& read,
                                      const CancellationFlag& cancel, const Progress& progress);
 
+/// The comparing half of `index`, for features already measured (absent where unmeasured): the
+/// candidates and their evaluation. Absent when cancelled.
+std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::vector<std::optional<ImageFeatures>> features,
+                                       WithFeaturePrint withFeaturePrint, const CancellationFlag& cancel);
+
 /// Pairs worth evaluating, sorted by (first, second): pictures whose hashes agree exactly in at
 /// least one byte position in some orientation and lie within the candidate distance, and, when
 /// asked, shots at most a minute apart in one folder.

@@ -1,5 +1,6 @@
 #include "GroupingFixtures.h"
 
+#include "engine/similarity/BandIndex.h"
 #include "engine/similarity/FaceCheck.h"
 #include "engine/similarity/QualityScore.h"
 #include "engine/similarity/SimilarityMatcher.h"
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <bit>
 #include <gtest/gtest.h>
+#include <map>
 #include <random>
 #include <set>
 
@@ -78,46 +80,121 @@ TEST(CandidatePairs, TimeNeighboursKeepPairsUpToTheSeriesDistance) {
     EXPECT_FALSE(SimilarityMatcher::evaluate({0, 1, true}, a, thirtyFive, {}, {}));
 }
 
-// The band index must find exactly the pairs its definition names: checked against a plain
-// comparison of every pair on random hashes with planted near copies.
-TEST(CandidatePairs, TheBandIndexFindsExactlyWhatAnExhaustiveSearchFinds) {
-    std::mt19937_64 random(42);
+// The band index must find exactly the pairs its definition names, once each, whichever
+// comparison loop runs: checked against a plain comparison of every pair. Uniform hashes leave
+// the bands thin; hashes made of a few byte values crowd them, so that near pairs share many
+// positions and are met in many bands.
+struct RandomIndex {
     std::vector<std::optional<ImageFeatures>> features;
-    for (int i = 0; i < 400; ++i) {
-        std::array<std::uint64_t, 4> turns{random(), random(), random(), random()};
-        if (i % 3 == 1) { // a near copy of the previous picture, some bits flipped
-            turns = features.back()->hashes.size() == 4
-                        ? std::array<std::uint64_t, 4>{features.back()->hashes[0], features.back()->hashes[1],
-                                                       features.back()->hashes[2], features.back()->hashes[3]}
-                        : turns;
+    std::vector<PhotoAsset> pictures;
+};
+
+RandomIndex randomIndex(bool crowded, unsigned seed) {
+    std::mt19937_64 random(seed);
+    const auto hash = [&] {
+        if (!crowded) return random();
+        std::uint64_t h = 0;
+        for (int b = 0; b < 8; ++b) h = h << 8 | (random() % 3 == 0 ? 0x5a : random() % 4);
+        return h;
+    };
+    RandomIndex index;
+    for (int i = 0; i < 600; ++i) {
+        std::array<std::uint64_t, 4> turns{hash(), hash(), hash(), hash()};
+        if (i % 3 == 1 && index.features.back()) { // a near copy of the one before, some bits flipped
+            const auto& before = index.features.back()->hashes;
+            std::copy(before.begin(), before.end(), turns.begin());
             for (auto& turn : turns) turn ^= (random() & random() & random());
         }
-        features.push_back(i % 37 == 5 ? std::nullopt : std::optional<ImageFeatures>(measured(turns)));
+        if (i % 7 == 2) turns = {turns[1], turns[2], turns[3], turns[0]}; // turned a quarter
+        // Dates a few seconds to a few minutes apart, in three folders.
+        ImageFeatures f = measured(turns, i % 11 == 0 ? std::nullopt : std::optional<double>(double(random() % 4000)));
+        if (i % 13 == 4) f.hashes.resize(1); // only the upright hash
+        if (i % 17 == 6) f.hashes.push_back(hash()); // a record with a fifth hash compares on its records
+        index.features.push_back(i % 37 == 5 ? std::nullopt : std::optional<ImageFeatures>(f));
+        index.pictures.push_back(picture("/f" + std::to_string(random() % 3) + "/" + std::to_string(i) + ".jpg"));
     }
-    std::set<std::pair<std::int64_t, std::int64_t>> expected;
+    return index;
+}
+
+struct Expected {
+    std::vector<CandidatePair> candidates;
+    std::vector<BandIndex::Proposal> byBands;
+};
+
+Expected everyPairCompared(const RandomIndex& index) {
     const auto sharesAByte = [](std::uint64_t x, std::uint64_t y) {
         for (int b = 0; b < 8; ++b)
             if (((x >> (8 * b)) & 0xff) == ((y >> (8 * b)) & 0xff)) return true;
         return false;
     };
+    const auto turn = [](const ImageFeatures& f, std::size_t k) { return f.hashes[k < f.hashes.size() && k < 4 ? k : 0]; };
+    std::map<std::pair<std::int64_t, std::int64_t>, std::pair<bool, bool>> found; // pair → (by bands, time neighbour)
+    const auto& features = index.features;
     for (std::size_t i = 0; i < features.size(); ++i) {
         for (std::size_t j = 0; j < features.size(); ++j) {
             if (i == j || !features[i] || !features[j]) continue;
-            const auto& hi = features[i]->hashes;
-            const auto& hj = features[j]->hashes;
             bool listed = false;
             int least = 64;
-            for (int k = 0; k < 4; ++k) {
-                listed = listed || sharesAByte(hj[0], hi[k]);
-                least = std::min(least, std::popcount(hi[0] ^ hj[k]));
+            for (std::size_t k = 0; k < 4; ++k) {
+                listed = listed || sharesAByte(turn(*features[j], 0), turn(*features[i], k));
+                least = std::min(least, std::popcount(turn(*features[i], 0) ^ turn(*features[j], k)));
             }
-            if (listed && least <= 20) expected.insert({std::min(i, j), std::max(i, j)});
+            const std::pair<std::int64_t, std::int64_t> key{std::min(i, j), std::max(i, j)};
+            if (listed && least <= 20) found[key].first = true;
+            const auto& a = features[i]->captureDate;
+            const auto& b = features[j]->captureDate;
+            if (a && b && index.pictures[i].folder() == index.pictures[j].folder() &&
+                std::chrono::abs(*a - *b) <= std::chrono::seconds(60))
+                found[key].second = true;
         }
     }
-    std::vector<CandidatePair> wanted;
-    for (const auto& [first, second] : expected) wanted.push_back({first, second, false});
-    EXPECT_GT(wanted.size(), 100u);
-    EXPECT_EQ(SimilarityMatcher::candidatePairs(features, pictures(features.size()), false), wanted);
+    Expected expected;
+    for (const auto& [pair, how] : found) {
+        expected.candidates.push_back({pair.first, pair.second, how.second});
+        if (how.first) expected.byBands.push_back(static_cast<std::uint64_t>(pair.first) << 32 | static_cast<std::uint64_t>(pair.second));
+    }
+    return expected;
+}
+
+class ExhaustiveSearch : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ExhaustiveSearch, TheBandIndexAndTheTimeNeighboursFindExactlyWhatItFinds) {
+    const RandomIndex index = randomIndex(GetParam(), 42);
+    const Expected expected = everyPairCompared(index);
+    EXPECT_GT(expected.byBands.size(), 200u);
+    EXPECT_GT(std::count_if(expected.candidates.begin(), expected.candidates.end(), [](const auto& c) { return c.isTimeNeighbour; }), 100);
+    EXPECT_EQ(SimilarityMatcher::candidatePairs(index.features, index.pictures, true), expected.candidates);
+
+    std::vector<BandIndex::Member> members;
+    for (std::size_t i = 0; i < index.features.size(); ++i)
+        if (index.features[i]) {
+            const auto& h = index.features[i]->hashes;
+            const auto turn = [&](std::size_t k) { return h[k < h.size() ? k : 0]; };
+            members.push_back({static_cast<std::uint32_t>(i), {turn(0), turn(1), turn(2), turn(3)}});
+        }
+    for (const auto instructions : BandIndex::supportedInstructions()) {
+        SCOPED_TRACE(static_cast<int>(instructions));
+        EXPECT_EQ(BandIndex::proposals(members, 20, nullptr, 0, instructions), expected.byBands);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hashes, ExhaustiveSearch, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "crowded" : "uniform"; });
+
+// The index evaluates every candidate, from its compact sketches where the records fit them and
+// from the records where they do not, and keeps the pairs in candidate order.
+TEST(MatcherCompare, KeepsWhatEvaluatingEachCandidateKeepsInCandidateOrder) {
+    const RandomIndex index = randomIndex(true, 7);
+    std::vector<SimilarPair> expected;
+    for (const auto& candidate : SimilarityMatcher::candidatePairs(index.features, index.pictures, true))
+        if (auto pair = SimilarityMatcher::evaluate(candidate, *index.features[static_cast<std::size_t>(candidate.first)],
+                                                    *index.features[static_cast<std::size_t>(candidate.second)], {}, {}))
+            expected.push_back(*pair);
+    CancellationFlag cancel;
+    const auto compared = SimilarityMatcher::compare(index.pictures, index.features, WithFeaturePrint::no, cancel);
+    ASSERT_TRUE(compared);
+    EXPECT_GT(expected.size(), 300u);
+    EXPECT_EQ(compared->pairs, expected);
 }
 
 class MatcherWithCache : public ::testing::Test {
