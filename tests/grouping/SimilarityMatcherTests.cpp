@@ -102,7 +102,7 @@ RandomIndex randomIndex(bool crowded, unsigned seed) {
         std::array<std::uint64_t, 4> turns{hash(), hash(), hash(), hash()};
         if (i % 3 == 1 && index.features.back()) { // a near copy of the one before, some bits flipped
             const auto& before = index.features.back()->hashes;
-            std::copy(before.begin(), before.end(), turns.begin());
+            std::copy_n(before.begin(), std::min<std::size_t>(before.size(), 4), turns.begin());
             for (auto& turn : turns) turn ^= (random() & random() & random());
         }
         if (i % 7 == 2) turns = {turns[1], turns[2], turns[3], turns[0]}; // turned a quarter
