@@ -93,6 +93,9 @@ int scale(std::size_t count, unsigned seed) {
     const double elapsed = seconds(began);
     std::printf("%zu pictures: %.2f s, %lld candidates, %zu pairs, peak %ld MiB (%ld MiB before comparing)\n", count,
                 elapsed, static_cast<long long>(index->candidatesProposed), index->pairs.size(), peakMegabytes(), before);
+    const auto grouping = std::chrono::steady_clock::now();
+    const auto groups = index->groups(SimilarityPreset::balanced);
+    std::printf("  then %zu look-alike groups (balanced) in %.2f s\n", groups.size(), seconds(grouping));
     return 0;
 }
 
