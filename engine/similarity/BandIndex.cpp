@@ -45,6 +45,11 @@ int leastDistance(std::uint64_t upright, const Turns& turns) {
     return least;
 }
 
+/// Whether x proposes y (see forEachProposal).
+bool proposes(const Member& x, const Member& y, int limit) {
+    return leastDistance(x.turns[0], y.turns) <= limit && firstSharedPosition(y.turns[0], x.turns) < 8;
+}
+
 /// For each band, the positions of the members listed in it, ascending: by their upright hash
 /// only, or by every turn (a member once per band however many turns put it there).
 class Bands {
@@ -200,10 +205,6 @@ std::vector<Instructions> supportedInstructions() {
 #endif
     supported.push_back(Instructions::portable);
     return supported;
-}
-
-bool proposes(const Member& x, const Member& y, int limit) {
-    return leastDistance(x.turns[0], y.turns) <= limit && firstSharedPosition(y.turns[0], x.turns) < 8;
 }
 
 void forEachProposal(const std::vector<Member>& members, int limit, const CancellationFlag* cancel,

@@ -38,11 +38,10 @@ enum class Instructions { wide, popcount, portable };
 /// The loops this processor can run, fastest first; the first is the one used by default.
 std::vector<Instructions> supportedInstructions();
 
-/// Whether x proposes y: y's upright hash holds, in the same position, a byte of some turn of x,
-/// and x's upright hash lies within `limit` bits of some turn of y. A pair is proposed when
-/// either picture proposes the other.
-bool proposes(const Member& x, const Member& y, int limit);
-
+/// A pair is proposed when either picture proposes the other, and x proposes y when y's upright
+/// hash holds, in the same position, a byte of some turn of x, and x's upright hash lies within
+/// `limit` bits of some turn of y.
+///
 /// Hands every proposed pair to `found` exactly once, a band's worth at a time, from up to four
 /// worker threads. Stops handing out bands once `cancel` is set.
 void forEachProposal(const std::vector<Member>& members, int limit, const CancellationFlag* cancel,

@@ -164,6 +164,7 @@ std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::ve
     SimilarityIndex result;
     result.pictures = std::move(pictures);
     result.features = std::move(features);
+    result.features.resize(result.pictures.size());
     for (std::size_t i = 0; i < result.pictures.size(); ++i)
         if (!result.features[i]) result.unmeasured.push_back(result.pictures[i].path);
 
