@@ -5,7 +5,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 folder=${1:-build/photo-set/similar}
 [[ -d $folder ]] || folder=samples
-scripts/deps.sh
-[[ -f build/release/build.ninja ]] || cmake --preset release >/dev/null
-cmake --build --preset release --target similarity-bench >/dev/null
-build/release/bench/similarity-bench cache "$folder"
+"$(bench/build.sh similarity-bench)" cache "$folder"

@@ -10,12 +10,7 @@ set -euo pipefail
 folder=${1:-}
 runs=${2:-3}
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-build=build/bench-features
-[[ -f $build/build.ninja ]] ||
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVP_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target features-bench >/dev/null
-bench=$build/bench/features-bench
+bench=$(bench/build.sh features-bench)
 
 work=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -8,10 +8,7 @@
 set -euo pipefail
 seed=${1:-7}
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-[[ -f build/release/build.ninja ]] || cmake --preset release >/dev/null
-cmake --build --preset release --target similarity-bench >/dev/null
-bench=build/release/bench/similarity-bench
+bench=$(bench/build.sh similarity-bench)
 for n in 10000 100000 200000; do "$bench" scale "$n" "$seed"; done
 for loop in wide popcount portable; do
   "$bench" proposals 100000 "$loop" "$seed" 2>/dev/null | sed "s/^/$loop: /" || true

@@ -10,13 +10,7 @@ folder=${1:?usage: bench/thumbnails.sh FOLDER [SIZE] [RUNS]}
 size=${2:-512}
 runs=${3:-3}
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-# A release build of its own, so a benchmark never races another build in build/release.
-build=build/bench-release
-[[ -f $build/build.ninja ]] ||
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVP_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target thumbnail-bench >/dev/null
-bench=$build/bench/thumbnail-bench
+bench=$(bench/build.sh thumbnail-bench)
 
 work=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -43,17 +43,22 @@ protected:
         return std::make_unique<PhotoCleanupModel>(host, folders, queue);
     }
     void drainUntil(const std::function<bool()>& done) { testing::drainUntil(queue, done); }
+    /// Scans the pictures, marks the copy and reviews: the plan that moves it, if one was made.
+    std::optional<CleanupPlan> planMovingTheCopy(PhotoCleanupModel& model) {
+        model.add({pictures});
+        drainUntil([&] { return model.phase() == Phase::results; });
+        model.toggleMark(copy);
+        model.review();
+        return model.pendingPlan();
+    }
     int finishedCalls = 0;
 };
 
 TEST_F(CleanupFlow, AReviewedPlanMovesTheMarkedCopyToTheTrashAndBack) {
     auto model = makeModel();
-    model->add({pictures});
-    drainUntil([&] { return model->phase() == Phase::results; });
-    model->toggleMark(copy);
-    model->review();
-    ASSERT_TRUE(model->pendingPlan());
-    const CleanupPlan plan = *model->pendingPlan();
+    const auto planned = planMovingTheCopy(*model);
+    ASSERT_TRUE(planned);
+    const CleanupPlan plan = *planned;
     ASSERT_EQ(plan.removals.size(), 1u);
     EXPECT_EQ(model->notIdentical(plan), 0);
 
@@ -90,12 +95,9 @@ TEST_F(CleanupFlow, ARefusedPlanMovesNothing) {
 TEST_F(CleanupFlow, AnInterruptedCleanupIsReconciledAtStartUp) {
     {
         auto model = makeModel();
-        model->add({pictures});
-        drainUntil([&] { return model->phase() == Phase::results; });
-        model->toggleMark(copy);
-        model->review();
-        ASSERT_TRUE(model->pendingPlan());
-        const CleanupPlan plan = *model->pendingPlan();
+        const auto planned = planMovingTheCopy(*model);
+        ASSERT_TRUE(planned);
+        const CleanupPlan plan = *planned;
         // The process dies right after the picture reached the Trash, before the outcome was written.
         const pid_t child = ::fork();
         if (child == 0) {
