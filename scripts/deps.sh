@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config git
+  cmake ninja-build g++ pkg-config git ccache
   libgtest-dev
   nlohmann-json3-dev
   libssl-dev
