@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <system_error>
@@ -28,6 +29,8 @@ std::string ExecutionRefusal::description() const {
     case Kind::captureOnePhotos:
         return "Photos in a Capture One catalog are never moved to the Trash from here. Tag them Red in Capture One "
                "instead.";
+    case Kind::anotherCleanupRunning:
+        return "Another cleanup is moving pictures right now, so nothing was moved. Try again when it has finished.";
     }
     return {};
 }
@@ -130,6 +133,23 @@ std::string CleanupExecutor::explain(const std::exception& error) {
            "). It was left where it was; nothing was deleted.";
 }
 
+ItemOutcome CleanupExecutor::outcome(const TrashRefusal& refusal) {
+    switch (refusal.kind()) {
+    case TrashRefusal::Kind::folderReplaced: return ItemOutcome::skipped(std::string(folderAliasSentence));
+    case TrashRefusal::Kind::changed: return ItemOutcome::skipped(std::string(changedSentence));
+    case TrashRefusal::Kind::stranded:
+        return ItemOutcome::unknown(std::string(strandedSentence) + refusal.where() + ". The picture you planned was not moved.");
+    case TrashRefusal::Kind::trashUnavailable:
+        return ItemOutcome::failed("The Trash at " + refusal.where() + " cannot take it (" + refusal.reason() +
+                                   "). It was left where it was; nothing was deleted.");
+    }
+    return ItemOutcome::failed(explain(refusal));
+}
+
+std::string CleanupExecutor::trashWorkLock(const std::string& journalDirectory) {
+    return journalDirectory + "/trash-work.lock";
+}
+
 Result<CleanupReport, ExecutionRefusal> CleanupExecutor::execute(const CleanupPlan& plan, const CleanupApproval& approval,
                                                                  const CancellationFlag& cancel,
                                                                  const Progress& progress) const {
@@ -147,10 +167,21 @@ Result<CleanupReport, ExecutionRefusal> CleanupExecutor::execute(const CleanupPl
     struct stat existing {};
     if (::lstat(url.c_str(), &existing) == 0) return Unexpected{ExecutionRefusal::of(Kind::alreadyRun)};
 
+    std::error_code folderError;
+    std::filesystem::create_directories(journalDirectory, folderError);
+    // One process at a time moves pictures: keepers are judged against every move made so far.
+    const std::string lockPath = trashWorkLock(journalDirectory);
+    const auto trashWork = FileLock::tryExclusive(lockPath);
+    if (trashWork.busy()) return Unexpected{ExecutionRefusal::of(Kind::anotherCleanupRunning)};
+    // A journal folder that cannot be made is told by the journal's own error below.
+    if (!trashWork.lock && !folderError)
+        return Unexpected{ExecutionRefusal::journalUnavailable(systemErrorText(trashWork.error) + " (" + lockPath + ")")};
+
     std::optional<CleanupJournal> journal;
     try {
         journal.emplace(plan, journalDirectory);
     } catch (const JournalError& error) {
+        if (error.code() == EEXIST) return Unexpected{ExecutionRefusal::of(Kind::alreadyRun)};
         return Unexpected{ExecutionRefusal::journalUnavailable(error.what())};
     }
 
@@ -184,8 +215,10 @@ Result<CleanupReport, ExecutionRefusal> CleanupExecutor::execute(const CleanupPl
                 if (intentWritten) {
                     ItemOutcome outcome;
                     try {
-                        outcome = ItemOutcome::movedToTrash(trasher->trash(removal.path));
+                        outcome = ItemOutcome::movedToTrash(trasher->trashChecked(removal.path, removal.snapshot.identity));
                         trashed.insert(removal.snapshot.identity);
+                    } catch (const TrashRefusal& refusal) {
+                        outcome = CleanupExecutor::outcome(refusal);
                     } catch (const std::exception& error) {
                         outcome = ItemOutcome::failed(explain(error));
                     } catch (...) {

@@ -12,6 +12,7 @@
 #include "engine/common/Result.h"
 #include "engine/scan/CancellationFlag.h"
 #include "engine/scan/FileSnapshot.h"
+#include "platform/FileLock.h"
 
 #include <cstdint>
 #include <exception>
@@ -26,7 +27,15 @@ namespace vp {
 
 /// Why a whole cleanup did not start, or could not be read back.
 struct ExecutionRefusal {
-    enum class Kind { journalUnavailable, approvalDoesNotMatch, alreadyRun, libraryPhotos, lightroomPhotos, captureOnePhotos };
+    enum class Kind {
+        journalUnavailable,
+        approvalDoesNotMatch,
+        alreadyRun,
+        libraryPhotos,
+        lightroomPhotos,
+        captureOnePhotos,
+        anotherCleanupRunning, ///< another process holds the Trash work
+    };
 
     Kind kind = Kind::approvalDoesNotMatch;
     std::string detail; ///< journalUnavailable only
@@ -42,6 +51,9 @@ struct ExecutionRefusal {
 
 class CleanupExecutor {
 public:
+    /// Held while a cleanup runs or a picture is put back.
+    using TrashWork = FileLock;
+
     /// Called after each picture with the number handled so far, on the executing thread.
     using Progress = std::function<void(std::int64_t handled)>;
 
@@ -54,7 +66,8 @@ public:
 
     /// Runs the plan once, synchronously, on the calling thread. Refused before anything is
     /// checked when the approval is for another plan, when the plan holds pictures of a photo
-    /// library or catalog, or when the plan has run before (its journal exists). `cancel` is read
+    /// library or catalog, when the plan has run before (its journal exists) or while another
+    /// process works in the Trash. The journal stays locked while the plan runs. `cancel` is read
     /// once per picture, before the picture is checked; every picture after it is recorded as
     /// skipped and the report is complete all the same.
     Result<CleanupReport, ExecutionRefusal> execute(const CleanupPlan& plan, const CleanupApproval& approval,
@@ -69,6 +82,13 @@ public:
     static std::string explain(int errorNumber);
     /// The same for an error a trasher threw: its error number when it carries one.
     static std::string explain(const std::exception& error);
+    /// What a trasher's refusal means for the picture: skipped when nothing of it moved,
+    /// unknown when another file is stranded in the Trash, failed when the Trash is unusable.
+    static ItemOutcome outcome(const TrashRefusal& refusal);
+
+    /// The lock file, inside the journal folder, held by whichever process moves pictures to or
+    /// from the Trash, so that two cleanups never judge keepers against each other's moves.
+    static std::string trashWorkLock(const std::string& journalDirectory);
 
     static constexpr std::string_view cancelledSentence = "Cancelled before this picture was reached.";
     static constexpr std::string_view outsideSentence = "Outside the folders you chose.";
@@ -81,6 +101,8 @@ public:
     static constexpr std::string_view hardLinkSentence =
         "Now has another name on disk (a hard link), so moving it would free nothing.";
     static constexpr std::string_view readOnlySentence = "The drive is read-only, so nothing was moved.";
+    static constexpr std::string_view strandedSentence =
+        "Another file took its place while it was being moved, and that file is now in the Trash at ";
     static constexpr std::string_view disappearedSentence =
         "It disappeared before it could be moved \u2014 perhaps the drive was disconnected.";
 };

@@ -1,6 +1,8 @@
 #include "CleanupJournal.h"
 
 #include "engine/common/Text.h"
+#include "platform/FileLock.h"
+#include "platform/RegularFile.h"
 #include "platform/SystemError.h"
 
 #include <algorithm>
@@ -47,25 +49,6 @@ std::string folderOf(const std::string& path) {
     return folder.empty() ? "." : folder;
 }
 
-std::optional<std::string> readWhole(const std::string& url) {
-    const int fd = ::open(url.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string text;
-    char buffer[65536];
-    while (true) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (got == 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return text;
-}
-
 /// The journal files of a folder, in listing order; empty when it cannot be listed.
 std::vector<std::string> journalFiles(const std::string& folder) {
     std::vector<std::string> result;
@@ -73,7 +56,12 @@ std::vector<std::string> journalFiles(const std::string& folder) {
     if (directory == nullptr) return result;
     while (const dirent* entry = ::readdir(directory)) {
         const std::string name = entry->d_name;
-        if (startsWith(name, "cleanup-") && pathExtension(name) == "jsonl") result.push_back(folder + "/" + name);
+        if (!startsWith(name, "cleanup-") || pathExtension(name) != "jsonl") continue;
+        // A FIFO or a device under a journal's name would block or never end a reader.
+        struct stat status {};
+        if (::fstatat(::dirfd(directory), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode))
+            continue;
+        result.push_back(folder + "/" + name);
     }
     ::closedir(directory);
     return result;
@@ -96,9 +84,17 @@ CleanupJournal::CleanupJournal(const CleanupPlan& plan, const std::string& direc
 
     m_fd = ::open(m_url.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (m_fd < 0) throw JournalError(errno, m_url);
-    // The file's name must survive a crash as surely as its lines do.
-    syncFolder(directory);
-    write(Entry::planEntry(plan, std::chrono::system_clock::now()));
+    try {
+        // Locked before the plan line exists, so no reader ever takes this cleanup for an
+        // interrupted one while it runs.
+        if (!FileLock::tryExclusive(m_fd)) throw JournalError(errno, m_url);
+        // The file's name must survive a crash as surely as its lines do.
+        syncFolder(directory);
+        write(Entry::planEntry(plan, std::chrono::system_clock::now()));
+    } catch (...) {
+        ::close(std::exchange(m_fd, -1));
+        throw;
+    }
 }
 
 CleanupJournal::~CleanupJournal() {
@@ -122,13 +118,18 @@ void CleanupJournal::write(const Entry& entry) {
 }
 
 CleanupJournal CleanupJournal::openForAppending(const std::string& url) {
-    const int fd = ::open(url.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    // Without blocking: a FIFO under the journal's name would wait for a reader for ever.
+    const int fd = ::open(url.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) throw JournalError(errno, url);
     CleanupJournal journal(fd, url);
+    struct stat kind {};
+    if (::fstat(fd, &kind) != 0) throw JournalError(errno, url);
+    if (!S_ISREG(kind.st_mode)) throw JournalError("Not a regular file", url);
+    if (!FileLock::tryExclusive(fd)) throw JournalError(errno, url);
 
     // A writer that stopped inside a line left it unterminated; end it so the new entry
     // stands on its own line and the torn one stays a single line nobody can decode.
-    const int reader = ::open(url.c_str(), O_RDONLY | O_CLOEXEC);
+    const int reader = ::open(url.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (reader < 0) return journal;
     struct stat status {};
     int problem = 0;
@@ -154,9 +155,9 @@ void CleanupJournal::note(const std::string& itemID, const std::string& text, co
 }
 
 std::optional<CleanupJournal::Parsed> CleanupJournal::parse(const std::string& url) {
-    const auto text = readWhole(url);
-    if (!text) return std::nullopt;
-    return parseText(*text);
+    const auto read = readRegularFile(url, largestJournal);
+    if (!read.ok()) return std::nullopt;
+    return parseText(read.content);
 }
 
 std::optional<CleanupJournal::Parsed> CleanupJournal::parseText(std::string_view text) {
@@ -171,7 +172,7 @@ std::optional<CleanupJournal::Parsed> CleanupJournal::parseText(std::string_view
         if (!decoded) continue;
         const Entry& entry = *decoded;
         if (entry.kind == Entry::Kind::plan) {
-            if (entry.plan) result = Parsed{*entry.plan, entry.at, {}, {}, {}, std::nullopt};
+            if (entry.plan) result = Parsed{*entry.plan, entry.at, {}, {}, {}, std::nullopt, false};
             continue;
         }
         if (!result) continue;
@@ -186,14 +187,17 @@ std::optional<CleanupJournal::Parsed> CleanupJournal::parseText(std::string_view
         case Entry::Kind::note:
             if (entry.itemID && entry.text) result->notes[*entry.itemID].push_back(*entry.text);
             break;
-        case Entry::Kind::finished: result->finished = entry.at; break;
+        case Entry::Kind::finished:
+            result->finished = entry.at;
+            if (entry.text == Entry::reconciledMark) result->reconciled = true;
+            break;
         }
     }
     return result;
 }
 
 CleanupReport CleanupJournal::report(const Parsed& parsed, const std::string& url) {
-    CleanupReport report{parsed.plan.id, parsed.started, parsed.finished, {}, false, url};
+    CleanupReport report{parsed.plan.id, parsed.started, parsed.finished, {}, parsed.reconciled, url};
     const Timestamp unsettledAt = parsed.finished.value_or(parsed.started);
     for (const auto& removal : parsed.plan.removals) {
         ItemReport item{removal, ItemOutcome::skipped(std::string(notAttempted)), unsettledAt, {}};

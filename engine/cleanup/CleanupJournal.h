@@ -12,6 +12,7 @@
 #include "engine/common/Json.h"
 #include "engine/common/Uuid.h"
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -57,6 +58,11 @@ public:
             return {Kind::outcome, {}, std::move(itemID), std::move(outcome), {}, at};
         }
         static Entry finished(Timestamp at) { return {Kind::finished, {}, {}, {}, {}, at}; }
+        /// The finished entry written when the outcomes were worked out after an interruption.
+        static Entry reconciledFinish(Timestamp at) {
+            return {Kind::finished, {}, {}, {}, std::string(reconciledMark), at};
+        }
+        static constexpr std::string_view reconciledMark = "reconciled";
         static Entry note(std::string itemID, std::string text, Timestamp at) {
             return {Kind::note, {}, std::move(itemID), {}, std::move(text), at};
         }
@@ -74,6 +80,8 @@ public:
         std::map<std::string, std::pair<ItemOutcome, Timestamp>> outcomes;
         std::map<std::string, std::vector<std::string>> notes;
         std::optional<Timestamp> finished;
+        /// Closed by reconciliation rather than by the cleanup itself.
+        bool reconciled = false;
 
         bool operator==(const Parsed&) const = default;
     };
@@ -103,9 +111,18 @@ public:
     /// JournalError.
     void write(const Entry& entry);
 
-    /// Open the existing journal at `url`, end a torn last line, add one entry. Throw JournalError.
+    /// Open the existing journal at `url`, end a torn last line, add one entry. Throw JournalError
+    /// (EWOULDBLOCK while the journal's cleanup is still running).
     static void append(const std::string& itemID, const ItemOutcome& outcome, const std::string& url);
     static void note(const std::string& itemID, const std::string& text, const std::string& url);
+
+    /// Opens an existing journal for appending and holds its lock until dropped: nothing else
+    /// writes to it meanwhile. Only a regular file is opened. Throws JournalError, EWOULDBLOCK
+    /// when another open file (a running cleanup, a put-back) holds the journal.
+    static CleanupJournal openForAppending(const std::string& url);
+
+    /// The largest journal read back: about a million planned pictures.
+    static constexpr std::int64_t largestJournal = std::int64_t{1} << 31;
 
     /// None when the file cannot be read or holds no readable plan entry. Lines that do not
     /// decode are passed over.
@@ -122,7 +139,11 @@ public:
     static std::vector<std::string> unfinished(const std::string& folder);
 
     /// Works out where each picture of an interrupted cleanup is now, records it, closes the
-    /// journal and returns its report marked reconciled; none when the journal does not parse.
+    /// journal and returns its report marked reconciled; none when the journal does not parse or
+    /// its cleanup is still running in another process (it holds the journal's lock). A picture
+    /// the journal has no word of is looked for in the Trash all the same, so a damaged journal
+    /// never hides a move; a Trash record left without its file by an interrupted move of a
+    /// planned picture is removed.
     /// Pictures that already have an outcome keep it; nothing is moved. Running it twice gives
     /// the same report and changes nothing the second time.
     static std::optional<CleanupReport> reconcile(const std::string& url, const TrashFolders& trashFolders);
@@ -140,7 +161,6 @@ public:
 private:
     /// Adopts a descriptor opened for appending.
     CleanupJournal(int fd, std::string url) : m_fd(fd), m_url(std::move(url)) {}
-    static CleanupJournal openForAppending(const std::string& url);
 
     int m_fd = -1;
     std::string m_url;

@@ -4,7 +4,8 @@
 
 #include "engine/common/PathRules.h"
 #include "engine/common/Text.h"
-#include "platform/Rename.h"
+#include "platform/FolderHandle.h"
+#include "platform/SystemError.h"
 
 #include <cerrno>
 #include <ctime>
@@ -43,6 +44,19 @@ struct Destination {
     std::optional<std::string> topDirectory;
 };
 
+[[noreturn]] void unavailable(const std::string& trash, int code) {
+    // A read-only drive is a fact about the drive, told as such.
+    if (code == EROFS) fail(code, trash);
+    throw TrashRefusal(TrashRefusal::Kind::trashUnavailable, trash, systemErrorText(code));
+}
+
+/// A Trash on a shared drive is only safe when this user owns it: another user's folder could
+/// be read, or emptied, by them.
+bool ownedByUser(const std::string& folder) {
+    struct stat status {};
+    return ::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::getuid();
+}
+
 Destination trashFor(const std::string& path, const struct stat& file) {
     const std::string home = TrashLocation::homeTrash();
     // The device of the home Trash is the device of the nearest folder of it that exists.
@@ -55,19 +69,17 @@ Destination trashFor(const std::string& path, const struct stat& file) {
             // The data folder itself may not exist yet in a fresh home.
             std::error_code error;
             std::filesystem::create_directories(deletingLastPathComponent(home), error);
-            if (const int code = ensureTrash(home)) fail(code, home);
+            if (const int code = ensureTrash(home)) unavailable(home, code);
         }
         return {home, std::nullopt};
     }
 
     const std::string top = TrashLocation::topDirectory(deletingLastPathComponent(path));
-    if (const auto shared = TrashLocation::sharedVolumeTrash(top); shared && ensureTrash(*shared) == 0)
+    if (const auto shared = TrashLocation::sharedVolumeTrash(top); shared && ensureTrash(*shared) == 0 && ownedByUser(*shared))
         return {*shared, top};
     const std::string own = TrashLocation::ownVolumeTrash(top);
-    if (const int code = ensureTrash(own)) fail(code, own);
-    struct stat status {};
-    if (::lstat(own.c_str(), &status) != 0) fail(errno, own);
-    if (status.st_uid != ::getuid()) fail(EACCES, own);
+    if (const int code = ensureTrash(own)) unavailable(own, code);
+    if (!ownedByUser(own)) unavailable(own, EACCES);
     return {own, top};
 }
 
@@ -98,13 +110,24 @@ std::string localDeletionDate() {
     return text;
 }
 
-/// "photo.jpg", then "photo.2.jpg", "photo.3.jpg", …
+/// "photo.jpg", then "photo.2.jpg", "photo.3.jpg", …; a name too long for the Trash's records
+/// keeps its extension and loses the end of its stem.
 std::string trashName(const std::string& name, int attempt) {
-    if (attempt == 1) return name;
-    const std::string extension = pathExtension(name);
-    const std::string stem = deletingPathExtension(name);
-    if (stem.empty() || extension.empty()) return name + "." + std::to_string(attempt);
-    return stem + "." + std::to_string(attempt) + "." + extension;
+    std::string extension = pathExtension(name);
+    std::string stem = deletingPathExtension(name);
+    if (stem.empty() || extension.size() > 32) {
+        stem = name;
+        extension.clear();
+    }
+    const std::string counter = attempt == 1 ? "" : "." + std::to_string(attempt);
+    const std::string tail = counter + (extension.empty() ? "" : "." + extension);
+    if (stem.size() + tail.size() > longestTrashName) {
+        std::size_t keep = longestTrashName - tail.size();
+        // Cut between characters, not inside one (continuation bytes are 10xxxxxx).
+        while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80) --keep;
+        stem.resize(keep);
+    }
+    return stem + tail;
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -121,11 +144,42 @@ bool writeAll(int fd, std::string_view bytes) {
 
 } // namespace
 
-std::optional<std::string> FileManagerTrasher::trash(const std::string& given) {
+TrashRefusal::TrashRefusal(Kind kind, std::string where, std::string reason)
+    : std::runtime_error(reason.empty() ? where : reason + " (" + where + ")"), m_kind(kind), m_where(std::move(where)),
+      m_reason(std::move(reason)) {}
+
+std::optional<std::string> FileManagerTrasher::trash(const std::string& path) { return move(path, std::nullopt); }
+
+std::optional<std::string> FileManagerTrasher::trashChecked(const std::string& path, const FileIdentity& expected) {
+    return move(path, expected);
+}
+
+std::optional<std::string> FileManagerTrasher::move(const std::string& given, const std::optional<FileIdentity>& expected) {
+    using Kind = TrashRefusal::Kind;
     const std::string path = PathRules::standardized(given);
-    struct stat file {};
-    if (::lstat(path.c_str(), &file) != 0) fail(errno, path);
-    const Destination destination = trashFor(path, file);
+    const std::string parentPath = deletingLastPathComponent(path);
+    const std::string name = lastPathComponent(path);
+
+    // The folder is reached without following a link and held: a folder swapped for a link
+    // after this point changes nothing about where the rename happens.
+    auto parent = FolderHandle::open(parentPath.empty() ? "/" : parentPath);
+    if (!parent.handle) {
+        if (parent.error == ELOOP || parent.error == ENOTDIR) throw TrashRefusal(Kind::folderReplaced, parentPath, "");
+        fail(parent.error, path);
+    }
+    const auto before = parent.handle->entryStatus(name);
+    if (!before) fail(errno, path);
+    const auto identityOf = [](const struct stat& status) {
+        return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    };
+    if (expected && (identityOf(*before) != *expected || S_ISLNK(before->st_mode)))
+        throw TrashRefusal(Kind::changed, path, "");
+
+    const Destination destination = trashFor(path, *before);
+    auto files = FolderHandle::openFollowingParents(destination.trash + "/files");
+    auto infos = FolderHandle::openFollowingParents(destination.trash + "/info");
+    if (!files.handle) throw TrashRefusal(Kind::trashUnavailable, destination.trash, systemErrorText(files.error));
+    if (!infos.handle) throw TrashRefusal(Kind::trashUnavailable, destination.trash, systemErrorText(infos.error));
 
     std::string recorded = path;
     if (destination.topDirectory && *destination.topDirectory != "/" &&
@@ -134,33 +188,52 @@ std::optional<std::string> FileManagerTrasher::trash(const std::string& given) {
     const std::string info = "[Trash Info]\nPath=" + percentEncoded(recorded) +
                              "\nDeletionDate=" + localDeletionDate() + "\n";
 
-    const std::string name = lastPathComponent(path);
     for (int attempt = 1; attempt < 10000; ++attempt) {
         const std::string candidate = trashName(name, attempt);
-        const std::string infoPath = destination.trash + "/info/" + candidate + ".trashinfo";
-        const std::string target = destination.trash + "/files/" + candidate;
+        const std::string infoName = candidate + ".trashinfo";
 
         // The exclusive create reserves the name against every other program using this Trash.
-        const int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int fd = ::openat(infos.handle->fd(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST) continue;
-            fail(errno, infoPath);
+            throw TrashRefusal(Kind::trashUnavailable, destination.trash, systemErrorText(errno));
         }
         const bool written = writeAll(fd, info) && ::fsync(fd) == 0;
         const int writeError = errno;
         ::close(fd);
         if (!written) {
-            ::unlink(infoPath.c_str());
-            fail(writeError, infoPath);
+            ::unlinkat(infos.handle->fd(), infoName.c_str(), 0);
+            throw TrashRefusal(Kind::trashUnavailable, destination.trash, systemErrorText(writeError));
         }
 
-        const int code = renameWithoutReplacing(path, target);
-        if (code == 0) return target;
-        // The picture did not move: take its record back out of the Trash.
-        ::unlink(infoPath.c_str());
-        // A file left in files/ without its record holds this name; try the next one.
-        if (code == EEXIST) continue;
-        fail(code, path);
+        beforeRename(path);
+        const int code = renameWithoutReplacing(*parent.handle, name, *files.handle, candidate);
+        if (code != 0) {
+            // The picture did not move: take its record back out of the Trash.
+            ::unlinkat(infos.handle->fd(), infoName.c_str(), 0);
+            // A file left in files/ without its record holds this name; try the next one.
+            if (code == EEXIST) continue;
+            fail(code, path);
+        }
+        const std::string target = destination.trash + "/files/" + candidate;
+
+        // What arrived must be the file that was checked; a file saved in its place meanwhile
+        // goes straight back.
+        const auto moved = files.handle->entryStatus(candidate);
+        if (expected && (!moved || identityOf(*moved) != *expected || S_ISLNK(moved->st_mode))) {
+            if (renameWithoutReplacing(*files.handle, candidate, *parent.handle, name) != 0) {
+                files.handle->sync();
+                throw TrashRefusal(Kind::stranded, target, "");
+            }
+            ::unlinkat(infos.handle->fd(), infoName.c_str(), 0);
+            parent.handle->sync();
+            throw TrashRefusal(Kind::changed, path, "");
+        }
+        // The move and its record survive a crash from here on.
+        files.handle->sync();
+        infos.handle->sync();
+        parent.handle->sync();
+        return target;
     }
     fail(EEXIST, path);
 }

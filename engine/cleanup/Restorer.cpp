@@ -1,10 +1,13 @@
 #include "Restorer.h"
 
+#include "CleanupExecutor.h"
 #include "CleanupJournal.h"
 
 #include "engine/common/Text.h"
 #include "engine/common/Uuid.h"
-#include "platform/Rename.h"
+#include "engine/common/PathRules.h"
+#include "platform/FileLock.h"
+#include "platform/FolderHandle.h"
 #include "platform/SystemError.h"
 
 #include <cerrno>
@@ -27,20 +30,41 @@ void forgetTrashRecord(const std::string& trashPath) {
     ::unlink(record.c_str());
 }
 
+std::string parentOf(const std::string& path) {
+    std::string parent = deletingLastPathComponent(path);
+    return parent.empty() ? "/" : parent;
+}
+
+FileIdentity identityOf(const struct stat& status) {
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
 RestoreOutcome attempt(const ItemReport& item, const std::string& destination) {
     if (item.outcome.kind != ItemOutcome::Kind::movedToTrash || !item.outcome.trashPath) return RestoreOutcome::notInTrash();
     const std::string& trashPath = *item.outcome.trashPath;
+    const FileIdentity& expected = item.removal.snapshot.identity;
+    const std::string trashName = lastPathComponent(trashPath);
+    const auto trashFolder = FolderHandle::openFollowingParents(parentOf(trashPath));
+    if (!trashFolder.handle) return RestoreOutcome::notInTrash();
     // Same name, other file: what the cleanup moved is gone, and this file is someone else's.
-    const auto fresh = FileSnapshot::read(trashPath);
-    if (!fresh || fresh->identity != item.removal.snapshot.identity) return RestoreOutcome::notInTrash();
+    const auto inTrash = trashFolder.handle->entryStatus(trashName);
+    if (!inTrash || identityOf(*inTrash) != expected || S_ISLNK(inTrash->st_mode)) return RestoreOutcome::notInTrash();
 
-    std::string parent = deletingLastPathComponent(destination);
-    struct stat folder {};
-    if (::stat(parent.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+    // The way back is walked without following links: a folder replaced with a link since the
+    // cleanup must not carry the picture somewhere else.
+    const std::string parent = parentOf(destination);
+    const auto folder = FolderHandle::open(parent);
+    if (!folder.handle) {
+        if (folder.error == ELOOP || (folder.error == ENOTDIR && PathRules::parentHasNoLinks(destination) == false))
+            return RestoreOutcome::failed("A folder on the way back to " + parent +
+                                          " was replaced with a link since the cleanup, so it was not followed");
         return RestoreOutcome::failed("Its folder, " + parent + ", is not there any more \u2014 perhaps its drive is not connected");
+    }
 
-    const int code = renameWithoutReplacing(trashPath, destination);
+    const std::string name = lastPathComponent(destination);
+    const int code = renameWithoutReplacing(*trashFolder.handle, trashName, *folder.handle, name);
     if (code == 0) {
+        folder.handle->sync();
         forgetTrashRecord(trashPath);
         return RestoreOutcome::restored(destination);
     }
@@ -87,14 +111,27 @@ std::string noteText(const RestoreOutcome& outcome, const std::string& time) {
 
 RestoreOutcome restore(const ItemReport& item, const std::optional<std::string>& journal,
                        const std::optional<std::string>& destination) {
+    if (!journal) return attempt(item, destination.value_or(item.removal.path));
+
+    // The cleanup's journal and the Trash work are held for the attempt and its record, so a
+    // put-back never races the cleanup itself or another put-back.
+    const auto trashWork = FileLock::tryExclusive(CleanupExecutor::trashWorkLock(parentOf(*journal)));
+    std::optional<CleanupJournal> writer;
+    try {
+        if (trashWork.busy()) throw JournalError(EWOULDBLOCK, *journal);
+        writer.emplace(CleanupJournal::openForAppending(*journal));
+    } catch (const JournalError& error) {
+        if (error.code() == EWOULDBLOCK) return RestoreOutcome::failed(std::string(busySentence));
+    }
+
     const RestoreOutcome outcome = attempt(item, destination.value_or(item.removal.path));
-    if (!journal) return outcome;
+    if (!writer) return outcome;
+    const auto now = std::chrono::system_clock::now();
     try {
         if (outcome.kind == RestoreOutcome::Kind::restored)
-            CleanupJournal::append(item.removal.path, ItemOutcome::restored(outcome.text), *journal);
+            writer->write(CleanupJournal::Entry::outcomeEntry(item.removal.path, ItemOutcome::restored(outcome.text), now));
         else
-            CleanupJournal::note(item.removal.path, noteText(outcome, localDateAndTime(std::chrono::system_clock::now())),
-                                 *journal);
+            writer->write(CleanupJournal::Entry::note(item.removal.path, noteText(outcome, localDateAndTime(now)), now));
     } catch (const JournalError&) {
     }
     return outcome;

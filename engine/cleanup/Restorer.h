@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vp {
 
@@ -31,9 +32,14 @@ namespace Restorer {
 /// Moves the item's file from the Trash to `destination` (by default where it was). Never
 /// throws, overwrites, copies or deletes. With `journal` (the report's journalPath) the
 /// attempt is recorded: a restored outcome, or a note dated in the person's locale. Journal
-/// failures do not change the answer.
+/// failures do not change the answer. While another process holds the journal or the Trash
+/// work, nothing is tried and the answer is `failed(busySentence)`.
 RestoreOutcome restore(const ItemReport& item, const std::optional<std::string>& journal,
                        const std::optional<std::string>& destination = std::nullopt);
+
+/// The reason given while another process holds the cleanup's journal or the Trash work.
+inline constexpr std::string_view busySentence =
+    "A cleanup or another put-back is running right now; try again when it has finished";
 
 /// A free name beside `path`: "photo (restored).jpg", "photo (restored 2).jpg", … up to 999,
 /// then one with a random part, unchecked.

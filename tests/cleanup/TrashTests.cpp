@@ -62,9 +62,18 @@ TEST_F(DesktopTrash, AFailedMoveLeavesNoRecord) {
         EXPECT_EQ(error.code().value(), ENOENT);
     }
     const std::string path = dir.write("a.jpg", "bytes");
-    // Where the home Trash should be, a file: no folder can be made there.
+    // Where the home Trash should be, a file: the Trash is what is broken, and says so.
     dir.write("home/.local/share/Trash", "not a folder");
-    EXPECT_THROW(trasher.trash(path), std::system_error);
+    try {
+        trasher.trash(path);
+        FAIL();
+    } catch (const TrashRefusal& refusal) {
+        EXPECT_EQ(refusal.kind(), TrashRefusal::Kind::trashUnavailable);
+        EXPECT_EQ(refusal.where(), home.trash());
+        EXPECT_EQ(CleanupExecutor::outcome(refusal),
+                  ItemOutcome::failed("The Trash at " + home.trash() +
+                                      " cannot take it (Not a directory). It was left where it was; nothing was deleted."));
+    }
     EXPECT_TRUE(exists(path));
 }
 
