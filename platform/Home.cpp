@@ -22,4 +22,25 @@ const std::string& realHomeFolder() {
     return home;
 }
 
+std::string homeTrashFolder() {
+    const auto environment = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr ? std::string(value) : std::string();
+    };
+    // An XDG variable that is not an absolute path is to be ignored.
+    std::string dataHome = environment("XDG_DATA_HOME");
+    if (dataHome.empty() || dataHome.front() != '/') {
+        std::string base = environment("HOME");
+        if (base.empty() || base.front() != '/') base = realHomeFolder();
+        dataHome = base + "/.local/share";
+    }
+    return dataHome + "/Trash";
+}
+
+bool isVolumeTrashName(const std::string& name) {
+    if (name == ".Trash") return true;
+    if (name.rfind(".Trash-", 0) != 0 || name.size() == 7) return false;
+    return name.find_first_not_of("0123456789", 7) == std::string::npos;
+}
+
 } // namespace vp

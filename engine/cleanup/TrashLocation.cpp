@@ -17,11 +17,6 @@ namespace vp::TrashLocation {
 
 namespace {
 
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
-}
-
 /// The path itself or the nearest folder above it that exists, with its status.
 std::optional<std::pair<std::string, struct stat>> nearestExisting(std::string path) {
     while (true) {
@@ -44,16 +39,7 @@ std::string folderOf(const std::string& path) { return deletingLastPathComponent
 
 const std::string& home() { return realHomeFolder(); }
 
-std::string homeTrash() {
-    // An XDG variable that is not an absolute path is to be ignored.
-    std::string dataHome = environment("XDG_DATA_HOME");
-    if (!startsWith(dataHome, "/")) {
-        std::string base = environment("HOME");
-        if (!startsWith(base, "/")) base = home();
-        dataHome = base + "/.local/share";
-    }
-    return PathRules::standardized(dataHome + "/Trash");
-}
+std::string homeTrash() { return PathRules::standardized(homeTrashFolder()); }
 
 std::string topDirectory(const std::string& path) {
     const auto found = nearestExisting(PathRules::standardized(path));

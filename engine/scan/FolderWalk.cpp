@@ -4,7 +4,9 @@
 // folder swapped for a link in between is never entered.
 #include "FolderSource.h"
 
+#include "engine/common/PathRules.h"
 #include "engine/common/Text.h"
+#include "platform/Home.h"
 #include "platform/SystemError.h"
 #include "platform/TypeIdentifiers.h"
 
@@ -122,10 +124,25 @@ private:
     Walk m_walk;
     std::unordered_set<FileIdentity, FileIdentityHash> m_seen;
     std::int64_t m_entries = 0;
+    const std::string m_homeTrash = PathRules::standardized(homeTrashFolder());
+    static constexpr std::string_view trashDetail = "The Trash holds what was put there to be deleted; it is never scanned.";
 };
+
+/// Whether `path` is a Trash or inside one: what is there was put there to be deleted, and a
+/// copy found in it must never send the other copy to the Trash as well.
+static bool inTrash(const std::string& path, const std::string& homeTrash) {
+    if (PathRules::isInside(path, homeTrash)) return true;
+    for (const auto& component : split(path, '/'))
+        if (isVolumeTrashName(component)) return true;
+    return false;
+}
 
 void Walker::walkRoot(const std::string& root) {
     if (stopped()) return;
+    if (inTrash(root, m_homeTrash)) {
+        m_walk.excluded.push_back({root, ExcludedItem::Kind::trash, std::string(trashDetail)});
+        return;
+    }
     Listing top = listFolder(root, std::nullopt);
     if (top.error != 0 && top.entries.empty()) {
         m_walk.excluded.push_back(
@@ -163,6 +180,10 @@ void Walker::visit(const std::string& folder, const Entry& entry, const std::str
             m_walk.excluded.push_back(
                 {path, ExcludedItem::Kind::managedLibrary,
                  "A photo library or catalogue. Its app manages these files, so they are never opened here."});
+            return;
+        }
+        if (path == m_homeTrash) {
+            m_walk.excluded.push_back({path, ExcludedItem::Kind::trash, std::string(trashDetail)});
             return;
         }
         if (packageExtensions.contains(extension)) {

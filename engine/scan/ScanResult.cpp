@@ -55,6 +55,7 @@ std::string_view heading(ExcludedItem::Kind kind) {
     case ExcludedItem::Kind::unreadableFolder: return "Folders the system would not open";
     case ExcludedItem::Kind::refusedRoot: return "Folders that could not be scanned";
     case ExcludedItem::Kind::overlappingRoot: return "Folders already inside another chosen folder";
+    case ExcludedItem::Kind::trash: return "The Trash, left alone";
     }
     return {};
 }

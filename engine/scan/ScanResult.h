@@ -71,7 +71,7 @@ struct SkippedFile {
 
 /// A folder the scan did not enter by rule, or a chosen folder it refused.
 struct ExcludedItem {
-    enum class Kind { managedLibrary, package, unreadableFolder, refusedRoot, overlappingRoot };
+    enum class Kind { managedLibrary, package, unreadableFolder, refusedRoot, overlappingRoot, trash };
 
     std::string path;
     Kind kind = Kind::refusedRoot;
@@ -89,6 +89,7 @@ struct EnumStrings<ExcludedItem::Kind> {
         std::pair{ExcludedItem::Kind::unreadableFolder, std::string_view("unreadableFolder")},
         std::pair{ExcludedItem::Kind::refusedRoot, std::string_view("refusedRoot")},
         std::pair{ExcludedItem::Kind::overlappingRoot, std::string_view("overlappingRoot")},
+        std::pair{ExcludedItem::Kind::trash, std::string_view("trash")},
     };
 };
 
