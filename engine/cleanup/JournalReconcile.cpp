@@ -3,6 +3,7 @@
 #include "CleanupExecutor.h"
 #include "CleanupJournal.h"
 #include "TrashLocation.h"
+#include "Trasher.h"
 
 #include "engine/common/Text.h"
 #include "platform/FileLock.h"
@@ -50,6 +51,16 @@ std::optional<std::string> recordedPath(const std::string& content, const std::s
     return std::nullopt;
 }
 
+/// Whether a Trash name could have been given to the file at `path`: its own name, or its stem
+/// (perhaps shortened) followed by a counter.
+bool reservedFor(const std::string& trashName, const std::string& path) {
+    const std::string name = lastPathComponent(path);
+    if (trashName == name) return true;
+    const std::string stem = deletingPathExtension(name).substr(0, 64);
+    return !stem.empty() && startsWith(trashName, stem) && trashName.size() > stem.size() &&
+           (trashName[stem.size()] == '.' || name.size() > longestTrashName);
+}
+
 /// Removes the Trash records that name `path` but whose file never reached files/: what a move
 /// interrupted between writing the record and renaming the file leaves behind.
 void removeOrphanRecords(const std::string& path, const std::vector<std::string>& filesFolders) {
@@ -66,7 +77,12 @@ void removeOrphanRecords(const std::string& path, const std::vector<std::string>
             const std::string file = files + "/" + deletingPathExtension(name);
             if (::lstat(file.c_str(), &status) == 0 || errno != ENOENT) continue;
             const auto record = readRegularFile(info + "/" + name, 64 * 1024);
-            if (record.ok() && recordedPath(record.content, trash) == path) orphans.push_back(info + "/" + name);
+            if (!record.ok()) continue;
+            // A record cut before its date was written never got as far as a whole path; it can
+            // only be known by the name it reserved.
+            const bool whole = record.content.find("\nDeletionDate=") != std::string::npos;
+            if (whole ? recordedPath(record.content, trash) == path : reservedFor(deletingPathExtension(name), path))
+                orphans.push_back(info + "/" + name);
         }
         ::closedir(directory);
         for (const auto& orphan : orphans) ::unlink(orphan.c_str());

@@ -73,6 +73,19 @@ void expectEveryTrashedFileHasItsRecord(const std::string& trash) {
     ::closedir(files);
 }
 
+/// Every record in a Trash's info/ folder has its file: reconciling removes the record a move
+/// killed before its rename left behind.
+void expectEveryRecordHasItsFile(const std::string& trash) {
+    DIR* infos = ::opendir((trash + "/info").c_str());
+    if (infos == nullptr) return;
+    while (const dirent* entry = ::readdir(infos)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        EXPECT_TRUE(FileSnapshot::read(trash + "/files/" + deletingPathExtension(name))) << name;
+    }
+    ::closedir(infos);
+}
+
 void checkAfterKill(const CleanupPlan& plan, const std::string& journals, const std::string& trash, Tally& tally) {
     const std::string url = CleanupJournal::pathFor(journals, plan.id);
     for (const auto& removal : plan.removals)
@@ -108,6 +121,8 @@ void checkAfterKill(const CleanupPlan& plan, const std::string& journals, const 
             ASSERT_EQ(item.outcome.kind, ItemOutcome::Kind::skipped) << removal.path << ": " << item.outcome.text;
         }
     }
+
+    expectEveryRecordHasItsFile(trash);
 
     const std::string settled = testing::readFile(url);
     const auto again = CleanupJournal::reconcile(url);

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vp {
@@ -163,6 +164,60 @@ TEST_F(Journal, EntriesAreOneLineEachInTheAgreedForm) {
                             R"(","outcome":{"movedToTrash":{}},"at":"2024-05-01T00:00:00Z"})");
     EXPECT_EQ(Json::parse(lines[2])["outcome"], Json::parse(R"({"failed":{"_0":"No."}})"));
     EXPECT_EQ(lines[3], "");
+}
+
+TEST_F(Journal, AJournalCutAfterItsPlanLineStillFindsTheMovedPicturesInTheTrash) {
+    const std::string url = interrupted({});
+    FileManagerTrasher trasher;
+    const auto first = trasher.trash(removals[0].path);
+    const auto second = trasher.trash(removals[2].path);
+
+    const auto report = CleanupJournal::reconcile(url);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->items[0].outcome, ItemOutcome::movedToTrash(first));
+    EXPECT_EQ(report->items[1].outcome, ItemOutcome::skipped(std::string(CleanupJournal::notAttempted)));
+    EXPECT_EQ(report->items[2].outcome, ItemOutcome::movedToTrash(second));
+    EXPECT_EQ(report->moved(), 2);
+
+    // Read again later, the journal still says it was settled after an interruption.
+    const auto history = CleanupJournal::history(folder);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_TRUE(history[0].reconciled);
+    EXPECT_EQ(history[0].items, report->items);
+}
+
+TEST_F(Journal, ReconcilingRemovesTheTrashRecordOfAMoveThatNeverHappened) {
+    const std::string url = interrupted({Entry::intent(removals[0].path, at)});
+    // Killed after writing the record and before the rename; and a record of someone else's.
+    dir.write("home/.local/share/Trash/info/a.jpg.trashinfo",
+              "[Trash Info]\nPath=" + removals[0].path + "\nDeletionDate=2024-05-01T10:00:00\n");
+    dir.write("home/.local/share/Trash/info/other.jpg.trashinfo",
+              "[Trash Info]\nPath=/somewhere/else/other.jpg\nDeletionDate=2024-05-01T10:00:00\n");
+    dir.folder("home/.local/share/Trash/files");
+
+    const auto report = CleanupJournal::reconcile(url);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->items[0].outcome, ItemOutcome::skipped(std::string(CleanupJournal::stillInPlace)));
+    EXPECT_FALSE(FileSnapshot::read(home.trash() + "/info/a.jpg.trashinfo"));
+    EXPECT_TRUE(FileSnapshot::read(home.trash() + "/info/other.jpg.trashinfo")) << "only this cleanup's records";
+}
+
+TEST_F(Journal, WhatIsNotARegularFileInTheJournalFolderIsPassedOverWithoutWaiting) {
+    ::alarm(30); // a reader blocked on a FIFO would otherwise wait for ever
+    interrupted({});
+    const std::string fifo = CleanupJournal::pathFor(folder, Uuid::random());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string endless = CleanupJournal::pathFor(folder, Uuid::random());
+    ASSERT_EQ(::symlink("/dev/zero", endless.c_str()), 0);
+
+    EXPECT_EQ(CleanupJournal::history(folder).size(), 1u);
+    EXPECT_EQ(CleanupJournal::unfinished(folder).size(), 1u);
+    for (const auto& url : {fifo, endless}) {
+        EXPECT_FALSE(CleanupJournal::parse(url));
+        EXPECT_FALSE(CleanupJournal::reconcile(url));
+        EXPECT_THROW(CleanupJournal::note(removals[0].path, "A note.", url), JournalError);
+    }
+    ::alarm(0);
 }
 
 } // namespace

@@ -104,5 +104,39 @@ TEST_F(DesktopTrash, AnotherVolumeUsesItsOwnTrashWithRelativePaths) {
     EXPECT_FALSE(TrashLocation::find(FileIdentity{identity.device, identity.inode + 100000}, folders));
 }
 
+TEST_F(DesktopTrash, ANameTooLongForTheTrashRecordsGetsAShorterUniqueOne) {
+    const std::string name = std::string(246, 'x') + ".jpg"; // 250 bytes: its record would need 260
+    const std::string first = dir.write("A/" + name, "first");
+    const std::string second = dir.write("B/" + name, "second");
+
+    const auto one = trasher.trash(first);
+    const auto two = trasher.trash(second);
+    ASSERT_TRUE(one && two);
+    EXPECT_NE(*one, *two);
+    for (const auto& moved : {*one, *two}) {
+        EXPECT_LE(lastPathComponent(moved).size(), longestTrashName);
+        EXPECT_TRUE(endsWith(moved, ".jpg"));
+        EXPECT_TRUE(exists(home.trash() + "/info/" + lastPathComponent(moved) + ".trashinfo"));
+    }
+    EXPECT_NE(info(home.trash(), lastPathComponent(*one)).find("/A/" + name + "\n"), std::string::npos)
+        << "the record keeps the whole original name";
+    EXPECT_EQ(testing::readFile(*two), "second");
+}
+
+TEST_F(DesktopTrash, ASharedVolumeTrashOfAnotherUserIsNotUsed) {
+    const std::string volume = dir.folder("Volume");
+    testing::TemporaryVolume mount(volume);
+    if (!mount.mounted()) GTEST_SKIP() << "mounting a file system needs root";
+    const std::string uid = std::to_string(::getuid());
+    ASSERT_EQ(::mkdir((volume + "/.Trash").c_str(), 01777), 0);
+    ASSERT_EQ(::chmod((volume + "/.Trash").c_str(), 01777), 0);
+    const std::string theirs = dir.folder("Volume/.Trash/" + uid);
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+
+    const std::string path = dir.write("Volume/a.jpg", "bytes");
+    EXPECT_EQ(trasher.trash(path), volume + "/.Trash-" + uid + "/files/a.jpg");
+    EXPECT_FALSE(exists(theirs + "/files/a.jpg"));
+}
+
 } // namespace
 } // namespace vp

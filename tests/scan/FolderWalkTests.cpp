@@ -4,6 +4,7 @@
 #include "tests/support/TempDir.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -197,6 +198,30 @@ TEST_F(FolderWalk, CancellationStopsTheWalkAndProgressCountsEntries) {
     const auto stopped = FolderSource::walk({base}, std::nullopt, {}, stop, [&](std::int64_t) { stop.cancel(); });
     EXPECT_TRUE(stopped.cancelled);
     EXPECT_LT(stopped.otherFiles, 2500);
+}
+
+TEST_F(FolderWalk, TheTrashIsNeverScanned) {
+    const char* before = std::getenv("XDG_DATA_HOME");
+    const std::string saved = before != nullptr ? before : "";
+    ::setenv("XDG_DATA_HOME", path("share").c_str(), 1);
+    dir.write("share/Trash/files/photo.jpg", "a copy put there to be deleted");
+    dir.write("share/photo.jpg", "a copy put there to be deleted");
+    dir.write("Volume/.Trash-1000/files/photo.jpg", "a copy put there to be deleted");
+
+    const auto chosenAbove = walk({path("share")});
+    EXPECT_EQ(foundPaths(chosenAbove), std::vector<std::string>{path("share/photo.jpg")});
+    ASSERT_EQ(chosenAbove.excluded.size(), 1u);
+    EXPECT_EQ(chosenAbove.excluded[0].path, path("share/Trash"));
+    EXPECT_EQ(chosenAbove.excluded[0].kind, ExcludedItem::Kind::trash);
+
+    const auto chosenInside = walk({path("share/Trash/files"), path("Volume/.Trash-1000")});
+    EXPECT_TRUE(chosenInside.found.empty());
+    EXPECT_EQ(chosenInside.excluded.size(), 2u);
+
+    if (before != nullptr)
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
 }
 
 } // namespace
