@@ -89,6 +89,23 @@ private:
     int m_code;
 };
 
+/// A chosen folder "Photos", a journal folder and a real Trash, all inside one temporary folder,
+/// and a plan run there the way the model runs it.
+class CleanupFolders : public ::testing::Test {
+protected:
+    Result<CleanupReport, ExecutionRefusal> run(const CleanupPlan& plan, std::shared_ptr<Trasher> trasher = nullptr) {
+        const CleanupExecutor executor(journals, trasher ? std::move(trasher) : std::make_shared<FileManagerTrasher>());
+        return executor.execute(plan, plan.approve(std::chrono::system_clock::now()), cancel);
+    }
+    static bool exists(const std::string& path) { return FileSnapshot::read(path).has_value(); }
+
+    TempDir dir;
+    TemporaryHome home{dir / "home"};
+    std::string root = dir / "Photos";
+    std::string journals = dir / "data/Cleanups";
+    CancellationFlag cancel;
+};
+
 inline KeeperEvidence evidence(const std::string& path) { return {path, *FileSnapshot::read(path)}; }
 
 /// A removal of the file at `path` found under `root`, with the given keepers, as planned now.

@@ -31,20 +31,7 @@ private:
     std::function<void(const std::string&)> m_meanwhile;
 };
 
-class Concurrently : public ::testing::Test {
-protected:
-    Result<CleanupReport, ExecutionRefusal> run(const CleanupPlan& plan, std::shared_ptr<Trasher> trasher) {
-        const CleanupExecutor executor(journals, std::move(trasher));
-        return executor.execute(plan, plan.approve(std::chrono::system_clock::now()), cancel);
-    }
-    static bool exists(const std::string& path) { return FileSnapshot::read(path).has_value(); }
-
-    testing::TempDir dir;
-    testing::TemporaryHome home{dir / "home"};
-    std::string root = dir / "Photos";
-    std::string journals = dir / "data/Cleanups";
-    CancellationFlag cancel;
-};
+using Concurrently = testing::CleanupFolders;
 
 TEST_F(Concurrently, ASecondProcessNeitherRunsNorSettlesNorPutsBackWhileACleanupRuns) {
     // Two copies of one picture; each cleanup keeps the other one.

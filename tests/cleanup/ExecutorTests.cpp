@@ -17,23 +17,12 @@ using testing::evidence;
 using testing::planOf;
 using testing::removalOf;
 
-class Executing : public ::testing::Test {
+class Executing : public testing::CleanupFolders {
 protected:
     /// A keeper under Keep/ and its copy under Copies/, byte for byte the same.
     std::pair<std::string, std::string> copies(const std::string& name, const std::string& content = "picture bytes") {
         return {dir.write("Photos/Keep/" + name, content), dir.write("Photos/Copies/" + name, content)};
     }
-    Result<CleanupReport, ExecutionRefusal> run(const CleanupPlan& plan, std::shared_ptr<Trasher> trasher = nullptr) {
-        const CleanupExecutor executor(journals, trasher ? trasher : std::make_shared<FileManagerTrasher>());
-        return executor.execute(plan, plan.approve(std::chrono::system_clock::now()), cancel);
-    }
-    static bool exists(const std::string& path) { return FileSnapshot::read(path).has_value(); }
-
-    testing::TempDir dir;
-    testing::TemporaryHome home{dir / "home"};
-    std::string root = dir / "Photos";
-    std::string journals = dir / "data/Cleanups";
-    CancellationFlag cancel;
 };
 
 TEST_F(Executing, MovesEachCopyIntoTheDesktopTrashAndJournalsEveryStep) {
