@@ -5,7 +5,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 namespace vp {
 
@@ -31,20 +30,6 @@ FileLock::Attempt FileLock::tryExclusive(const std::string& path) {
         return {std::nullopt, error};
     }
     return {FileLock(fd), 0};
-}
-
-FileLock::FileLock(FileLock&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-FileLock::~FileLock() {
-    if (m_fd >= 0) ::close(m_fd); // closing the last descriptor releases the lock
 }
 
 } // namespace vp

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "UniqueFd.h"
+
 namespace vp {
 
 class FileLock {
@@ -19,15 +21,9 @@ public:
     /// another open file holds one.
     static bool tryExclusive(int fd);
 
-    FileLock(FileLock&& other) noexcept;
-    FileLock& operator=(FileLock&& other) noexcept;
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    ~FileLock();
-
 private:
     explicit FileLock(int fd) : m_fd(fd) {}
-    int m_fd = -1;
+    UniqueFd m_fd; // closing the last descriptor releases the lock
 };
 
 struct FileLock::Attempt {

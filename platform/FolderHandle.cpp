@@ -5,7 +5,6 @@
 #include <linux/fs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <utility>
 
 namespace vp {
 
@@ -46,33 +45,17 @@ FolderHandle::Opened FolderHandle::openFollowingParents(const std::string& path)
     return {FolderHandle(fd), 0};
 }
 
-FolderHandle::FolderHandle(FolderHandle&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-FolderHandle::~FolderHandle() {
-    if (m_fd >= 0) ::close(m_fd);
-}
-
 std::optional<struct stat> FolderHandle::entryStatus(const std::string& name) const {
     struct stat status {};
-    if (::fstatat(m_fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    if (::fstatat(fd(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
     return status;
 }
 
 int FolderHandle::sync() const {
     // fsync needs a descriptor opened for reading; an O_PATH one is refused.
-    const int fd = ::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    const int result = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    return result;
+    const UniqueFd readable(::openat(fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (readable.get() < 0) return errno;
+    return ::fsync(readable.get()) == 0 ? 0 : errno;
 }
 
 int renameWithoutReplacing(const FolderHandle& from, const std::string& fromName, const FolderHandle& to,

@@ -8,6 +8,8 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "UniqueFd.h"
+
 namespace vp {
 
 class FolderHandle {
@@ -21,13 +23,7 @@ public:
     /// allowed, the folder itself must not be one.
     static Opened openFollowingParents(const std::string& path);
 
-    FolderHandle(FolderHandle&& other) noexcept;
-    FolderHandle& operator=(FolderHandle&& other) noexcept;
-    FolderHandle(const FolderHandle&) = delete;
-    FolderHandle& operator=(const FolderHandle&) = delete;
-    ~FolderHandle();
-
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.get(); }
     /// Status of an entry of this folder, never following a link.
     std::optional<struct stat> entryStatus(const std::string& name) const;
     /// Forces the folder's entries to disk; the error number or 0.
@@ -35,7 +31,7 @@ public:
 
 private:
     explicit FolderHandle(int fd) : m_fd(fd) {}
-    int m_fd = -1;
+    UniqueFd m_fd;
 };
 
 struct FolderHandle::Opened {
