@@ -1,8 +1,10 @@
 // The cache file's format: a binary property list, written and read with libplist. Only this
 // file includes it.
 #include "FeatureCache.h"
+#include "FeatureExtractor.h"
 
 #include <chrono>
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <plist/plist.h>
@@ -89,18 +91,31 @@ std::uint64_t unsignedValue(plist_t node) {
     return value;
 }
 
-std::int64_t integerValue(plist_t node) { return static_cast<std::int64_t>(unsignedValue(node)); }
+/// Every integer of a record is a count, a size or a revision: never negative, and never above
+/// what a signed 64-bit field holds.
+std::int64_t integerValue(plist_t node) {
+    const std::uint64_t value = unsignedValue(node);
+    if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) throw Malformed{};
+    return static_cast<std::int64_t>(value);
+}
 
-double realValue(plist_t node) {
-    if (plist_get_node_type(node) == PLIST_UINT) return static_cast<double>(integerValue(node));
-    if (plist_get_node_type(node) != PLIST_REAL) throw Malformed{};
+/// A finite real between `lowest` and `highest`.
+double realValue(plist_t node, double lowest, double highest) {
     double value = 0;
-    plist_get_real_val(node, &value);
+    if (plist_get_node_type(node) == PLIST_UINT)
+        value = static_cast<double>(integerValue(node));
+    else if (plist_get_node_type(node) == PLIST_REAL)
+        plist_get_real_val(node, &value);
+    else
+        throw Malformed{};
+    if (!std::isfinite(value) || value < lowest || value > highest) throw Malformed{};
     return value;
 }
 
-std::vector<std::uint64_t> wordsValue(plist_t node) {
-    if (plist_get_node_type(node) != PLIST_ARRAY) throw Malformed{};
+/// Exactly `count` words: a hash list of another length would be compared against the wrong
+/// turns, or padded with zero bits that make unrelated pictures look alike.
+std::vector<std::uint64_t> wordsValue(plist_t node, std::uint32_t count) {
+    if (plist_get_node_type(node) != PLIST_ARRAY || plist_array_get_size(node) != count) throw Malformed{};
     std::vector<std::uint64_t> values;
     for (std::uint32_t i = 0; i < plist_array_get_size(node); ++i)
         values.push_back(unsignedValue(plist_array_get_item(node, i)));
@@ -109,18 +124,29 @@ std::vector<std::uint64_t> wordsValue(plist_t node) {
 
 FaceReading facesValue(plist_t node) {
     if (plist_get_node_type(node) != PLIST_DICT) throw Malformed{};
-    return {integerValue(item(node, "faces")), integerValue(item(node, "eyesClosed")),
-            integerValue(item(node, "smiling")), integerValue(item(node, "revision"))};
+    const FaceReading reading{integerValue(item(node, "faces")), integerValue(item(node, "eyesClosed")),
+                              integerValue(item(node, "smiling")), integerValue(item(node, "revision"))};
+    if (reading.eyesClosed > reading.faces || reading.smiling > reading.faces) throw Malformed{};
+    return reading;
 }
+
+// The shapes every measurement has (see FeatureExtractor): four turns of the 64-bit hash and
+// four turns of the four-word detail hash.
+constexpr std::uint32_t turns = 4;
+constexpr std::uint32_t detailWords = 4;
+// Grey values run from 0 to 1, so the Laplacian from -4 to 4 and its variance up to 16; a
+// rounding error may take a flat picture's variance a hair below 0.
+constexpr double largestSharpness = 16;
+constexpr double roundingSlack = 1e-9;
 
 ImageFeatures decodeFeatures(plist_t dict) {
     if (plist_get_node_type(dict) != PLIST_DICT) throw Malformed{};
     ImageFeatures features;
-    features.hashes = wordsValue(item(dict, "hashes"));
+    features.hashes = wordsValue(item(dict, "hashes"), turns);
     plist_t detail = item(dict, "detailHashes");
-    if (plist_get_node_type(detail) != PLIST_ARRAY) throw Malformed{};
-    for (std::uint32_t i = 0; i < plist_array_get_size(detail); ++i)
-        features.detailHashes.push_back(wordsValue(plist_array_get_item(detail, i)));
+    if (plist_get_node_type(detail) != PLIST_ARRAY || plist_array_get_size(detail) != turns) throw Malformed{};
+    for (std::uint32_t i = 0; i < turns; ++i)
+        features.detailHashes.push_back(wordsValue(plist_array_get_item(detail, i), detailWords));
     if (plist_t print = optionalItem(dict, "featurePrint")) {
         if (plist_get_node_type(print) != PLIST_DATA) throw Malformed{};
         char* bytes = nullptr;
@@ -128,23 +154,32 @@ ImageFeatures decodeFeatures(plist_t dict) {
         plist_get_data_val(print, &bytes, &length);
         features.featurePrint = std::vector<std::uint8_t>(bytes, bytes + length);
         std::free(bytes);
+        // A print that does not unpack would be compared as if it were one.
+        if (!FeatureExtractor::observation(*features.featurePrint)) throw Malformed{};
     }
     features.featurePrintRevision = integerValue(item(dict, "featurePrintRevision"));
-    features.sharpness = realValue(item(dict, "sharpness"));
-    features.meanLuma = realValue(item(dict, "meanLuma"));
-    features.clipped = realValue(item(dict, "clipped"));
+    features.sharpness = realValue(item(dict, "sharpness"), -roundingSlack, largestSharpness + roundingSlack);
+    features.meanLuma = realValue(item(dict, "meanLuma"), 0, 1 + roundingSlack);
+    features.clipped = realValue(item(dict, "clipped"), 0, 1 + roundingSlack);
     if (plist_t date = optionalItem(dict, "captureDate")) {
         if (plist_get_node_type(date) != PLIST_DATE) throw Malformed{};
         std::int32_t seconds = 0, micros = 0;
         plist_get_date_val(date, &seconds, &micros);
+        if (micros <= -1000000 || micros >= 1000000) throw Malformed{};
         using namespace std::chrono;
         features.captureDate = Timestamp(duration_cast<Timestamp::duration>(
             std::chrono::seconds(static_cast<std::int64_t>(seconds) + referenceDateOffset) + microseconds(micros)));
     }
     features.pixelWidth = integerValue(item(dict, "pixelWidth"));
     features.pixelHeight = integerValue(item(dict, "pixelHeight"));
+    // Any picture measured had both sides below this; their product must not overflow either.
+    constexpr std::int64_t largestSide = std::int64_t{1} << 31;
+    if (features.pixelWidth > largestSide || features.pixelHeight > largestSide) throw Malformed{};
     features.version = integerValue(item(dict, "version"));
-    if (plist_t score = optionalItem(dict, "qualityScore")) features.qualityScore = integerValue(score);
+    if (plist_t score = optionalItem(dict, "qualityScore")) {
+        features.qualityScore = integerValue(score);
+        if (*features.qualityScore > 100) throw Malformed{};
+    }
     if (plist_t utility = optionalItem(dict, "isUtility")) {
         if (plist_get_node_type(utility) != PLIST_BOOLEAN) throw Malformed{};
         std::uint8_t value = 0;
