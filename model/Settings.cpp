@@ -97,13 +97,26 @@ Settings::Settings(std::string path) : m_path(std::move(path)) {
     m_problem = *parsed.problem + ", so the defaults are used. The old file is kept as " + lastPathComponent(aside) + ".";
 }
 
+Settings Settings::fromText(std::string_view text) {
+    Settings settings;
+    Parsed parsed = parse(text);
+    settings.m_values = std::move(parsed.values);
+    settings.m_problem = std::move(parsed.problem);
+    return settings;
+}
+
+// The readers answer "none" for a value of another type: the file's shape is checked when it
+// is read, but only for the keys this version knows.
 std::vector<std::string> Settings::strings(const std::string& key) const {
-    if (!m_values.contains(key)) return {};
-    return m_values[key].get<std::vector<std::string>>();
+    if (!m_values.contains(key) || !m_values[key].is_array()) return {};
+    std::vector<std::string> list;
+    for (const auto& item : m_values[key])
+        if (item.is_string()) list.push_back(item.get<std::string>());
+    return list;
 }
 
 std::optional<std::string> Settings::string(const std::string& key) const {
-    if (!m_values.contains(key)) return std::nullopt;
+    if (!m_values.contains(key) || !m_values[key].is_string()) return std::nullopt;
     return m_values[key].get<std::string>();
 }
 
@@ -118,7 +131,7 @@ void Settings::set(const std::string& key, Json value) {
 }
 
 std::optional<std::string> Settings::save() const {
-    if (!m_saves) return std::nullopt; // the reason was told when the file was read
+    if (!m_saves || m_path.empty()) return std::nullopt; // the reason was told when the file was read
     const std::string failure = AtomicFile::write(m_path, m_values.dump(2) + "\n");
     if (failure.empty()) return std::nullopt;
     return failure;

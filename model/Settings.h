@@ -30,10 +30,13 @@ public:
         std::optional<std::string> problem;
     };
     static Parsed parse(std::string_view text);
+    /// Settings from a file's text that are never saved; for checking the reader on its own.
+    static Settings fromText(std::string_view text);
 
     /// Why the stored settings were not used; absent when they were, or when there were none.
     const std::optional<std::string>& problem() const { return m_problem; }
 
+    /// Each reader gives nothing when the key is missing or holds a value of another type.
     std::vector<std::string> strings(const std::string& key) const;
     std::optional<std::string> string(const std::string& key) const;
     std::optional<std::int64_t> integer(const std::string& key) const;
@@ -44,6 +47,8 @@ public:
     std::optional<std::string> save() const;
 
 private:
+    Settings() = default;
+
     std::string m_path;
     Json m_values = Json::object();
     std::optional<std::string> m_problem;
