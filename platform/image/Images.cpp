@@ -35,7 +35,9 @@ bool canReopenDescriptors() {
 // done with it. It is opened without following a final link and without blocking, so a FIFO
 // put in its place (which would block an ordinary open for good) or a device is only seen,
 // never waited on. The decoders open it again by descriptor (/proc/self/fd/N), which reaches
-// this very file whatever has been put at its path since.
+// this very file whatever has been put at its path since. The name is reused by the next
+// picture that gets the same descriptor number, which is safe because libvips keeps no cache
+// of opened files here (see startVips).
 class PinnedPicture {
 public:
     explicit PinnedPicture(const std::string& path)
