@@ -1,12 +1,14 @@
 #include "engine/common/PathRules.h"
 #include "model/PhotoCleanupModel.h"
 
+#include "tests/support/Deadline.h"
 #include "tests/support/Pictures.h"
 #include "tests/support/MainQueueDriver.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vp {
 namespace {
@@ -238,6 +240,24 @@ TEST_F(ModelTest, SettingsThatCannotBeReadAreToldAndNeverSavedOver) {
     });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(testing::readFile(folders.settingsFile()), stored);
+}
+
+TEST(Settings, AFifoOrADeviceInPlaceOfTheFileIsToldWithoutHangingAndLeftAlone) {
+    testing::TempDir dir;
+    const std::string fifo = dir / "fifo.json", zero = dir / "zero.json";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
+    for (const auto& path : {fifo, zero}) {
+        const int status = testing::runWithin(10, [&] {
+            Settings settings(path);
+            if (!settings.problem() || settings.problem()->find("not a plain file") == std::string::npos) return 1;
+            settings.set("photoCleanup.preset", "broad");
+            return settings.save() ? 2 : 0;
+        });
+        EXPECT_EQ(status, 0) << path << (status == 124 ? " hung" : "");
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(std::filesystem::symlink_status(fifo)));
+    EXPECT_TRUE(std::filesystem::is_symlink(std::filesystem::symlink_status(zero)));
 }
 
 TEST_F(ModelTest, ATornLockFileIsToldBesideASettingsProblem) {
