@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <plist/plist.h>
+#include <string_view>
 
 namespace vp::FeatureCacheFile {
 
@@ -191,6 +192,12 @@ ImageFeatures decodeFeatures(plist_t dict) {
     return features;
 }
 
+/// Keys are written as decimal numbers joined by ":" and "." (see FeatureCache::key); any other
+/// key never matches a picture, and one of other bytes may not even be written back as read.
+bool isKey(std::string_view name) {
+    return !name.empty() && name.size() <= 128 && name.find_first_not_of("0123456789:.-") == std::string_view::npos;
+}
+
 } // namespace
 
 std::map<std::string, ImageFeatures> decode(const std::string& data) {
@@ -211,6 +218,7 @@ std::map<std::string, ImageFeatures> decode(const std::string& data) {
         if (key == nullptr) break;
         const std::string name(key);
         std::free(key);
+        if (!isKey(name)) continue;
         try {
             entries.emplace(name, decodeFeatures(value));
         } catch (const Malformed&) {
