@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <plist/plist.h>
 #include <string_view>
 
@@ -192,6 +193,54 @@ ImageFeatures decodeFeatures(plist_t dict) {
     return features;
 }
 
+/// A big-endian unsigned number of `size` bytes at `at`; none when it runs past the end.
+std::optional<std::uint64_t> bigEndian(std::string_view data, std::uint64_t at, std::uint64_t size) {
+    if (size == 0 || size > 8 || at > data.size() || size > data.size() - at) return std::nullopt;
+    std::uint64_t value = 0;
+    for (std::uint64_t i = 0; i < size; ++i) value = value << 8 | static_cast<unsigned char>(data[at + i]);
+    return value;
+}
+
+/// True when every string object of the binary property list is free of NUL characters. libplist
+/// asserts, and so aborts the whole process, when a dictionary key it hands out holds one; a
+/// file with such a string is not one of ours. False also when the object table cannot be
+/// walked, which libplist would refuse anyway.
+bool stringsHaveNoNul(std::string_view data) {
+    constexpr std::size_t trailerSize = 32;
+    if (data.size() < 8 + trailerSize) return false;
+    const std::uint64_t trailer = data.size() - trailerSize;
+    const auto offsetSize = static_cast<std::uint64_t>(static_cast<unsigned char>(data[trailer + 6]));
+    const auto objects = bigEndian(data, trailer + 8, 8);
+    const auto table = bigEndian(data, trailer + 24, 8);
+    if (!objects || !table || offsetSize == 0 || offsetSize > 8 || *table > trailer ||
+        *objects > (trailer - *table) / offsetSize)
+        return false;
+    for (std::uint64_t object = 0; object < *objects; ++object) {
+        const auto offset = bigEndian(data, *table + object * offsetSize, offsetSize);
+        if (!offset || *offset >= trailer) return false;
+        const auto marker = static_cast<unsigned char>(data[*offset]);
+        const unsigned kind = marker >> 4;
+        if (kind != 0x5 && kind != 0x6) continue; // ASCII and UTF-16 strings
+        std::uint64_t length = marker & 0xF;
+        std::uint64_t start = *offset + 1;
+        if (length == 0xF) { // the length follows as an integer object
+            if (start >= trailer || static_cast<unsigned char>(data[start]) >> 4 != 0x1) return false;
+            const std::uint64_t size = std::uint64_t{1} << (static_cast<unsigned char>(data[start]) & 0xF);
+            const auto counted = bigEndian(data, start + 1, size);
+            if (!counted) return false;
+            length = *counted;
+            start += 1 + size;
+        }
+        const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+        if (start > trailer || length > (trailer - start) / unit) return false;
+        for (std::uint64_t i = 0; i < length; ++i) {
+            const bool nul = data[start + i * unit] == '\0' && (unit == 1 || data[start + i * unit + 1] == '\0');
+            if (nul) return false;
+        }
+    }
+    return true;
+}
+
 /// Keys are written as decimal numbers joined by ":" and "." (see FeatureCache::key); any other
 /// key never matches a picture, and one of other bytes may not even be written back as read.
 bool isKey(std::string_view name) {
@@ -203,7 +252,8 @@ bool isKey(std::string_view name) {
 std::map<std::string, ImageFeatures> decode(const std::string& data) {
     std::map<std::string, ImageFeatures> entries;
     // Only binary property lists are ours; anything else is treated as no cache at all.
-    if (data.size() < 8 || data.compare(0, 6, "bplist") != 0 || data.size() > std::numeric_limits<std::uint32_t>::max())
+    if (data.size() < 8 || data.compare(0, 6, "bplist") != 0 || data.size() > std::numeric_limits<std::uint32_t>::max() ||
+        !stringsHaveNoNul(data))
         return entries;
     plist_t parsed = nullptr;
     plist_from_bin(data.data(), static_cast<std::uint32_t>(data.size()), &parsed);

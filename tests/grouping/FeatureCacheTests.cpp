@@ -150,6 +150,16 @@ TEST(FeatureCache, AnEntryWithAnyFieldOutOfShapeIsMeasuredAgain) {
     }
 }
 
+// libplist aborts the process when it hands out a dictionary key holding a NUL character.
+TEST(FeatureCache, AFileWithANulInAKeyCountsAsNoCacheInsteadOfAborting) {
+    std::string data = FeatureCacheFile::encode({{"12:34:5:6.7", measured(1)}, {"8:9:10:11.12", measured(2)}});
+    ASSERT_EQ(FeatureCacheFile::decode(data).size(), 2u);
+    const auto key = data.find("12:34");
+    ASSERT_NE(key, std::string::npos);
+    data[key + 1] = '\0';
+    EXPECT_TRUE(FeatureCacheFile::decode(data).empty());
+}
+
 TEST(FeatureCache, AFifoOrADeviceInPlaceOfTheFileCountsAsNoCache) {
     testing::TempDir dir;
     const std::string fifo = dir / "features.plist";
