@@ -10,6 +10,7 @@
 #include <optional>
 #include <plist/plist.h>
 #include <string_view>
+#include <utility>
 
 namespace vp::FeatureCacheFile {
 
@@ -62,9 +63,13 @@ plist_t encodeFeatures(const ImageFeatures& features) {
         using namespace std::chrono;
         const auto micros = duration_cast<microseconds>(features.captureDate->time_since_epoch()).count() -
                             referenceDateOffset * 1000000;
-        const auto seconds = static_cast<std::int32_t>(micros >= 0 ? micros / 1000000 : (micros - 999999) / 1000000);
-        const auto rest = static_cast<std::int32_t>(micros - static_cast<std::int64_t>(seconds) * 1000000);
-        plist_dict_set_item(dict, "captureDate", plist_new_date(seconds, rest));
+        const auto seconds = micros >= 0 ? micros / 1000000 : (micros - 999999) / 1000000;
+        // Property-list dates hold whole seconds from 2001 in 32 bits, 1933 to 2069; a date
+        // outside is left out rather than stored as another one.
+        if (std::in_range<std::int32_t>(seconds)) {
+            const auto rest = static_cast<std::int32_t>(micros - seconds * 1000000);
+            plist_dict_set_item(dict, "captureDate", plist_new_date(static_cast<std::int32_t>(seconds), rest));
+        }
     }
     plist_dict_set_item(dict, "pixelWidth", integer(features.pixelWidth));
     plist_dict_set_item(dict, "pixelHeight", integer(features.pixelHeight));
@@ -167,7 +172,9 @@ ImageFeatures decodeFeatures(plist_t dict) {
         if (plist_get_node_type(date) != PLIST_DATE) throw Malformed{};
         std::int32_t seconds = 0, micros = 0;
         plist_get_date_val(date, &seconds, &micros);
-        if (micros <= -1000000 || micros >= 1000000) throw Malformed{};
+        // libplist reads a date before 2001 with a fraction of a second back with the wrong
+        // sign on one part; capture dates are whole seconds, so such a date is not ours.
+        if (micros < 0 || micros >= 1000000 || (seconds < 0 && micros != 0)) throw Malformed{};
         using namespace std::chrono;
         features.captureDate = Timestamp(duration_cast<Timestamp::duration>(
             std::chrono::seconds(static_cast<std::int64_t>(seconds) + referenceDateOffset) + microseconds(micros)));

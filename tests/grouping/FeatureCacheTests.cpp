@@ -150,6 +150,19 @@ TEST(FeatureCache, AnEntryWithAnyFieldOutOfShapeIsMeasuredAgain) {
     }
 }
 
+// A property-list date holds 32-bit seconds from 2001; a scanned photo dated 1920 must not come
+// back as a date in 2056.
+TEST(FeatureCache, ACaptureDateTheFileCannotHoldIsLeftOutNotChanged) {
+    ImageFeatures scanned = measured(1);
+    scanned.captureDate = *parseIso8601("1920-05-01T12:00:00Z");
+    ImageFeatures early = measured(2);
+    early.captureDate = *parseIso8601("1990-05-01T12:00:00Z");
+    const auto read = FeatureCacheFile::decode(FeatureCacheFile::encode({{"1:1:1:1.0", scanned}, {"2:2:2:2.0", early}}));
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_FALSE(read.at("1:1:1:1.0").captureDate);
+    EXPECT_EQ(read.at("2:2:2:2.0"), early);
+}
+
 // libplist aborts the process when it hands out a dictionary key holding a NUL character.
 TEST(FeatureCache, AFileWithANulInAKeyCountsAsNoCacheInsteadOfAborting) {
     std::string data = FeatureCacheFile::encode({{"12:34:5:6.7", measured(1)}, {"8:9:10:11.12", measured(2)}});
