@@ -5,11 +5,13 @@
 #include "engine/similarity/SimilarityMatcher.h"
 #include "model/PhotoCleanupHost.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <mutex>
 #include <pthread.h>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 
@@ -155,6 +157,9 @@ private:
 
 // Ctrl-C and termination are taken by a thread of their own (the signals are blocked everywhere
 // else), so they can cancel the scan through its lock instead of killing the process mid-write.
+// A worker stuck inside the system (a hung network drive) never looks at the flag again: a
+// second signal, or a few seconds without the report ending, ends the process all the same.
+// The report changes nothing on disk, so nothing is left half done.
 void cancelOnInterrupt(const SharedCancellationFlag& cancel) {
     sigset_t signals;
     sigemptyset(&signals);
@@ -165,6 +170,12 @@ void cancelOnInterrupt(const SharedCancellationFlag& cancel) {
         int received = 0;
         sigwait(&signals, &received);
         cancel->cancel();
+        const timespec grace{5, 0};
+        while (sigtimedwait(&signals, nullptr, &grace) < 0 && errno == EINTR) {
+        }
+        constexpr std::string_view cancelled = "cancelled\n";
+        (void)!::write(STDOUT_FILENO, cancelled.data(), cancelled.size());
+        std::_Exit(1);
     }).detach();
 }
 

@@ -179,6 +179,11 @@ int clean(const Options& options) {
             if (source.path == folder || PathRules::real(folder) == source.path) model.setProtected(source.path, true);
     if (model.notice()) std::fprintf(stderr, "%s\n", model.notice()->c_str());
     if (model.sources().empty()) return usage;
+    // A lock or a protected folder may be missing from this run: nothing moves unattended.
+    if (options.yes && !options.dryRun && model.missesStoredSafeguards()) {
+        std::fputs("Nothing was moved: --yes needs every stored lock and protected folder. Run clean without it.\n", stderr);
+        return refused;
+    }
 
     session.waitUntil([&] { return model.phase() != Phase::scanning; });
     if (model.phase() != Phase::results) {

@@ -45,7 +45,9 @@ PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, 
       m_locks(std::make_shared<LockStore>(m_folders.locksFile())),
       m_featureCache(std::make_shared<FeatureCache>(m_folders.featuresFile())),
       m_trasher(trasher ? std::move(trasher) : std::make_shared<FileManagerTrasher>()) {
-    m_notice = m_settings.problem();
+    // Stored state that was damaged or could not be read is told, never dropped in silence.
+    for (const auto* problem : {&m_settings.problem(), &m_locks->problem()})
+        if (*problem) m_notice = m_notice ? *m_notice + " " + **problem : **problem;
 
     const auto protectedPaths = m_settings.strings(protectedKey);
     for (const auto& path : m_settings.strings(sourcesKey)) {

@@ -60,6 +60,9 @@ public:
     bool measuresEverything() const { return m_measuresEverything; }
     const std::map<Mode, std::int64_t>& counts() const { return m_counts; }
     const std::optional<std::string>& notice() const { return m_notice; }
+    /// True when stored settings or locks were damaged or could not be read at start-up, so a
+    /// protected folder or a lock may be missing from this run (the notice says which).
+    bool missesStoredSafeguards() const { return m_settings.problem() || m_locks->problem(); }
     Mode mode() const { return m_mode; }
     SimilarityPreset preset() const { return m_preset; }
     const std::vector<KeeperPolicy::Priority>& priorities() const { return m_priorities; }

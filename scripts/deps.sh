@@ -17,7 +17,7 @@ packages=(
   libopencv-contrib-dev opencv-data libdlib-dev libdlib-data python3-skimage
   time
   python3 libimage-exiftool-perl
-  clang libclang-rt-14-dev  # libFuzzer, for the journal parser's fuzz test
+  clang libclang-rt-14-dev  # libFuzzer, for the fuzz tests of the readers
 )
 
 missing=()

@@ -13,8 +13,11 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -23,6 +26,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -108,14 +112,70 @@ struct IsOptional : std::false_type {};
 template <class T>
 struct IsOptional<std::optional<T>> : std::true_type {};
 
+/// `value` as an integer of type T, or a decoding error. nlohmann converts any number to any
+/// arithmetic type with a plain cast, which is undefined for a float outside T's range (1e300)
+/// and silently wraps an unsigned number above T's maximum: such a number is damage, not data.
 template <class T>
-T decodeValue(const Json& value, std::string_view key) {
+T integerValue(const Json& value, std::string_view key) {
+    static_assert(std::is_integral_v<T> && !std::is_same_v<T, bool>);
+    if (!value.is_number_integer()) throw JsonDecodingError(std::string(key), "expected a whole number");
+    if (value.is_number_unsigned()) {
+        const auto number = value.get<std::uint64_t>();
+        if (number <= static_cast<std::uint64_t>(std::numeric_limits<T>::max())) return static_cast<T>(number);
+    } else {
+        const auto number = value.get<std::int64_t>();
+        if (std::in_range<T>(number)) return static_cast<T>(number);
+    }
+    throw JsonDecodingError(std::string(key), "number out of range");
+}
+
+/// `value` as a finite floating-point number; an integer is taken as the nearest one.
+template <class T>
+T floatingValue(const Json& value, std::string_view key) {
+    static_assert(std::is_floating_point_v<T>);
+    if (!value.is_number()) throw JsonDecodingError(std::string(key), "expected a number");
+    const auto number = value.get<double>();
+    if (!std::isfinite(number) || std::fabs(number) > static_cast<double>(std::numeric_limits<T>::max()))
+        throw JsonDecodingError(std::string(key), "number out of range");
+    return static_cast<T>(number);
+}
+
+template <class T>
+struct IsVector : std::false_type {};
+template <class T, class A>
+struct IsVector<std::vector<T, A>> : std::true_type {};
+
+template <class T>
+T decodeOther(const Json& value, std::string_view key) {
     try {
         return value.get<T>();
     } catch (const JsonDecodingError& error) {
         throw error.inside(key);
     } catch (const nlohmann::json::exception& error) {
         throw JsonDecodingError(std::string(key), error.what());
+    }
+}
+
+template <class T>
+T decodeValue(const Json& value, std::string_view key) {
+    if constexpr (std::is_same_v<T, bool>) {
+        if (!value.is_boolean()) throw JsonDecodingError(std::string(key), "expected true or false");
+        return value.get<bool>();
+    } else if constexpr (std::is_integral_v<T>) {
+        return integerValue<T>(value, key);
+    } else if constexpr (std::is_floating_point_v<T>) {
+        return floatingValue<T>(value, key);
+    } else if constexpr (IsVector<T>::value) {
+        // Element by element, so numbers inside lists get the same checks.
+        if (!value.is_array()) throw JsonDecodingError(std::string(key), "expected a list");
+        T list;
+        list.reserve(value.size());
+        for (std::size_t i = 0; i < value.size(); ++i)
+            list.push_back(
+                decodeValue<typename T::value_type>(value[i], std::string(key) + "[" + std::to_string(i) + "]"));
+        return list;
+    } else {
+        return decodeOther<T>(value, key);
     }
 }
 

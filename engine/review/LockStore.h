@@ -31,15 +31,21 @@ public:
 
     /// Locks kept in memory only.
     LockStore() = default;
-    /// Loads the locks saved at `url`; none when there is no file or it cannot be read. A file
-    /// that is not a list of locks is moved aside (see `damagedPath`) and the store starts
-    /// empty, so a damaged file is never overwritten by the next save.
+    /// Loads the locks saved at `url`; none when there is no file. Locks are never dropped
+    /// without a word (see `problem`):
+    /// - a damaged or torn file is moved aside (see `damagedPath`), every complete lock that
+    ///   still decodes is kept and written back at once;
+    /// - a file that cannot be read (no permission, not a plain file, far too large) is left
+    ///   alone and never written over in this run; locks made meanwhile live in memory only.
     explicit LockStore(std::optional<std::string> url);
 
     LockStore(const LockStore&) = delete;
     LockStore& operator=(const LockStore&) = delete;
 
     const std::optional<std::string>& url() const { return m_url; }
+    /// A sentence for the person when stored locks were damaged or could not be read, so some
+    /// may be missing; absent when every stored lock was read.
+    const std::optional<std::string>& problem() const { return m_problem; }
 
     /// Locked when a lock has the picture's path, or the device and inode the picture has now:
     /// a file renamed or moved on its volume stays locked, a copy of it does not.
@@ -51,6 +57,16 @@ public:
     /// The locks in the order they were made.
     std::vector<Lock> locks() const;
 
+    /// What a lock file's text holds: the whole list, or when it does not decode (torn by a
+    /// crash, damaged on disk), every complete lock in it that still does.
+    struct FileContent {
+        std::vector<Lock> locks;
+        bool damaged = false;
+    };
+    static FileContent decodeFile(std::string_view text);
+    /// Compact JSON, as the file is written.
+    static std::string encodeFile(const std::vector<Lock>& locks);
+
     /// Where a damaged lock file at `url` goes: its name with ".damaged-" and the seconds since
     /// 1970 appended.
     static std::string damagedPath(const std::string& url, Timestamp now);
@@ -61,6 +77,8 @@ private:
     void save() const;
 
     std::optional<std::string> m_url;
+    std::optional<std::string> m_problem;
+    bool m_saves = true; // false while the file on disk must not be replaced
     mutable std::mutex m_mutex; // guards m_locks
     std::vector<Lock> m_locks;
     mutable std::mutex m_writeMutex;

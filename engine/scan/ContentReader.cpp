@@ -19,7 +19,10 @@ namespace {
 
 class OpenFile {
 public:
-    explicit OpenFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {
+    // Never blocking: a FIFO put where the file was would hold an ordinary open for good. What
+    // is opened is then compared with the snapshot, which only a plain file can match.
+    explicit OpenFile(const std::string& path)
+        : m_fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
         if (m_fd < 0) m_error = errno;
     }
     ~OpenFile() {
@@ -77,7 +80,7 @@ bool cancelled(const CancellationFlag* cancel) { return cancel != nullptr && can
 
 bool matches(int fd, const FileSnapshot& snapshot) {
     struct stat status {};
-    if (::fstat(fd, &status) != 0) return false;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return false;
     const FileSnapshot now = FileSnapshot::fromStatus(status);
     return now.identity == snapshot.identity && now.size == snapshot.size &&
            now.modifiedSeconds == snapshot.modifiedSeconds && now.modifiedNanoseconds == snapshot.modifiedNanoseconds;

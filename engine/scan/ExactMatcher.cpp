@@ -190,6 +190,9 @@ void ScanRun::inspect() {
         case Outcome::damaged:
             m_result.skipped.push_back({found.path, SkipReason::corrupt, std::nullopt});
             break;
+        case Outcome::changed:
+            m_result.skipped.push_back({found.path, SkipReason::changedDuringScan, "It is no longer a plain file."});
+            break;
         }
     }
     m_result.examined = static_cast<std::int64_t>(m_candidates.size());

@@ -53,6 +53,7 @@ Inspection inspect(const std::string& path, PhotoFormat format) {
         // The content decides how the file is read, not its extension: a PNG named .jpg is a
         // readable picture. What no decoder can open is damaged, since its type is one we read.
         const auto properties = Images::properties(path);
+        if (!properties && properties.error().kind == ImageFailure::Kind::notAFile) return {Outcome::changed, {}, {}};
         if (!properties || properties->imageCount < 1) return {Outcome::damaged, {}, {}};
         return withSizes(Outcome::readable, *properties);
     }
@@ -61,6 +62,7 @@ Inspection inspect(const std::string& path, PhotoFormat format) {
     const auto properties = Images::properties(path);
     if (!properties) {
         const auto kind = properties.error().kind;
+        if (kind == ImageFailure::Kind::notAFile) return {Outcome::changed, {}, {}};
         const bool recognised = kind == ImageFailure::Kind::damaged || kind == ImageFailure::Kind::tooLarge;
         return {recognised ? Outcome::damaged : Outcome::notDecodableHere, {}, {}};
     }

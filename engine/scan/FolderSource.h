@@ -86,7 +86,8 @@ NameSet stems(const NameSet& names);
 // ---- Inspection: whether the image decoders of this computer can read a candidate.
 
 struct Inspection {
-    enum class Outcome { readable, cameraNotSupported, notDecodableHere, damaged };
+    /// changed: no longer a plain file (a FIFO, device or link was put in its place).
+    enum class Outcome { readable, cameraNotSupported, notDecodableHere, damaged, changed };
     Outcome outcome = Outcome::damaged;
     std::optional<std::int64_t> pixelWidth;
     std::optional<std::int64_t> pixelHeight;

@@ -5,10 +5,7 @@
 #include "QualityScore.h"
 
 #include "platform/AtomicFile.h"
-#include "engine/common/Text.h"
-
-#include <fstream>
-#include <sstream>
+#include "platform/RegularFile.h"
 
 namespace vp {
 
@@ -21,19 +18,17 @@ bool isValid(const ImageFeatures& features) {
     return true;
 }
 
-std::optional<std::string> readWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    std::stringstream data;
-    data << file.rdbuf();
-    return data.str();
-}
+// A cache of a few million pictures stays well below this; the bound keeps a device or a
+// runaway file from being read without end.
+constexpr std::int64_t maximumFileSize = std::int64_t{1} << 31;
 
 } // namespace
 
 FeatureCache::FeatureCache(std::optional<std::string> path) : m_path(std::move(path)) {
     if (!m_path) return;
-    if (const auto data = readWholeFile(*m_path)) m_entries = FeatureCacheFile::decode(*data);
+    // Anything but a plain file of ours counts as no cache; the next save replaces it.
+    if (const auto read = readRegularFile(*m_path, maximumFileSize); read.ok())
+        m_entries = FeatureCacheFile::decode(read.content);
 }
 
 std::string FeatureCache::key(const FileSnapshot& snapshot) {

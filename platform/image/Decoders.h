@@ -42,8 +42,12 @@ Result<Bitmap, ImageFailure> vipsGreySquare(const Bitmap& image, int side);
 /// The type identifiers the installed libvips loaders and HEIF decoders read.
 std::set<std::string> vipsDecodableTypes();
 
+// Every `path` below is where the decoder reads the picture: the caller has checked it is a
+// plain file and may hand over its open descriptor's /proc path.
+
 /// LibRaw's view of a camera RAW. notDecodable when LibRaw does not take the file as a RAW.
-Result<ImageProperties, ImageFailure> rawProperties(const std::string& path);
+/// `name` is the picture's own path, whose extension names the RAW format.
+Result<ImageProperties, ImageFailure> rawProperties(const std::string& path, const std::string& name);
 Result<Bitmap, ImageFailure> rawThumbnail(const std::string& path, int longestSide);
 enum class RawDecoding { complete, damaged, notRaw };
 /// Unpacks every byte of the sensor data, which is where a cut-off RAW shows.

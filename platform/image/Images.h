@@ -1,7 +1,8 @@
 // The picture service every part of the engine uses: properties, thumbnails with the
 // orientation applied, grey renditions and full decoding. JPEG, PNG, HEIC/HEIF and TIFF go
 // through libvips, camera RAW through LibRaw. All functions are safe to call from several
-// threads at once.
+// threads at once. A path is read only while it holds a plain file: a FIFO, device or link
+// put there is refused (notAFile) without ever blocking on it.
 #pragma once
 
 #include "engine/common/Result.h"
@@ -41,7 +42,8 @@ struct ImageProperties {
 };
 
 struct ImageFailure {
-    enum class Kind { cannotOpen, notDecodable, damaged, tooLarge };
+    /// notAFile: what stands at the path now is a link, FIFO, device or folder, never opened.
+    enum class Kind { cannotOpen, notDecodable, damaged, tooLarge, notAFile };
     Kind kind = Kind::damaged;
     std::string detail; ///< the library's own message
 

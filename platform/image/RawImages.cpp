@@ -100,12 +100,12 @@ struct ProcessedImageDeleter {
 
 } // namespace
 
-Result<ImageProperties, ImageFailure> rawProperties(const std::string& path) {
+Result<ImageProperties, ImageFailure> rawProperties(const std::string& path, const std::string& name) {
     RawFile file;
     if (auto failed = file.open(path)) return Unexpected{*failed};
     auto& data = file.processor().imgdata;
     ImageProperties properties;
-    properties.typeIdentifier = typeIdentifier(file.processor(), path);
+    properties.typeIdentifier = typeIdentifier(file.processor(), name);
     if (data.sizes.width > 0 && data.sizes.height > 0) {
         properties.pixelWidth = data.sizes.width;
         properties.pixelHeight = data.sizes.height;

@@ -1,11 +1,14 @@
 #include "engine/common/PathRules.h"
 #include "model/PhotoCleanupModel.h"
 
+#include "tests/support/Deadline.h"
 #include "tests/support/Pictures.h"
 #include "tests/support/MainQueueDriver.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vp {
 namespace {
@@ -216,6 +219,59 @@ INSTANTIATE_TEST_SUITE_P(
                       DamagedSettings{"wrongShape", R"({"photoCleanup.sources": "/home/ann/Pictures"})"},
                       DamagedSettings{"newer", R"({"photoCleanup.settingsVersion": 7, "photoCleanup.preset": "broad"})"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Root passes every permission check, so the model is made as "nobody", who may replace the
+// file (the folder is open to all) but not read it.
+TEST_F(ModelTest, SettingsThatCannotBeReadAreToldAndNeverSavedOver) {
+    const std::string folder = photoFolder("pictures");
+    const std::string stored = R"({"photoCleanup.protected": ["/home/ann/Pictures/Family"]})";
+    ASSERT_EQ(::chmod(home.folder("config").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(base.c_str(), 0777), 0);
+    testing::writeFile(folders.settingsFile(), stored);
+    ASSERT_EQ(::chmod(folders.settingsFile().c_str(), 0), 0);
+    const int status = testing::runAsUnprivilegedUser([&] {
+        auto model = makeModel();
+        if (!model->notice() || model->notice()->find("could not be read (Permission denied)") == std::string::npos)
+            return 1;
+        if (!model->missesStoredSafeguards()) return 2;
+        model->add({folder}); // saves the folder list, which must not land over the file
+        model->setPreset(SimilarityPreset::broad);
+        return model->notice()->find("could not be read") != std::string::npos ? 0 : 3;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(testing::readFile(folders.settingsFile()), stored);
+}
+
+TEST(Settings, AFifoOrADeviceInPlaceOfTheFileIsToldWithoutHangingAndLeftAlone) {
+    testing::TempDir dir;
+    const std::string fifo = dir / "fifo.json", zero = dir / "zero.json";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
+    for (const auto& path : {fifo, zero}) {
+        const int status = testing::runWithin(10, [&] {
+            Settings settings(path);
+            if (!settings.problem() || settings.problem()->find("not a plain file") == std::string::npos) return 1;
+            settings.set("photoCleanup.preset", "broad");
+            return settings.save() ? 2 : 0;
+        });
+        EXPECT_EQ(status, 0) << path << (status == 124 ? " hung" : "");
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(std::filesystem::symlink_status(fifo)));
+    EXPECT_TRUE(std::filesystem::is_symlink(std::filesystem::symlink_status(zero)));
+}
+
+TEST_F(ModelTest, ATornLockFileIsToldBesideASettingsProblem) {
+    home.folder("config");
+    testing::writeFile(folders.settingsFile(), "{torn");
+    home.folder("data");
+    testing::writeFile(folders.locksFile(), R"([{"path":"/a.jpg","created":1},{"path":"/b.j)");
+    auto model = makeModel();
+    ASSERT_TRUE(model->notice());
+    EXPECT_NE(model->notice()->find("so the defaults are used"), std::string::npos) << *model->notice();
+    EXPECT_NE(model->notice()->find("1 lock could be read"), std::string::npos) << *model->notice();
+    EXPECT_TRUE(model->missesStoredSafeguards());
+    EXPECT_FALSE(makeModel()->missesStoredSafeguards()) << "both files were kept aside and the next run is sound";
+}
 
 TEST(AppFolders, DownloadsComeFromTheUserDirectories) {
     EXPECT_EQ(downloadFolderIn("# comment\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOWNLOAD_DIR=\"$HOME/Téléchargements\"\n",

@@ -1,9 +1,11 @@
 #include "engine/common/Text.h"
 #include "engine/review/LockStore.h"
+#include "tests/support/Deadline.h"
 #include "tests/support/TempDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace vp {
@@ -101,6 +103,88 @@ INSTANTIATE_TEST_SUITE_P(Cases, LockStoreDamaged,
                                            R"([{"path":"/a.jpg"}])",      // no date
                                            R"([{"path":7,"created":1}])", // a path that is no text
                                            R"([{"path":"/a","created":"2024-01-01T00:00:00Z"}])"));
+
+// A crash or a full disk can cut the file anywhere; every lock before the cut, and every
+// sound one beside a damaged one, still protects its picture.
+TEST(LockStore, ATornOrPartlyDamagedFileKeepsEveryLockThatStillDecodes) {
+    testing::TempDir dir;
+    const std::string file = dir / "data/keep-locks.json";
+    std::vector<PhotoAsset> pictures;
+    {
+        LockStore store(file);
+        for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) {
+            pictures.push_back(pictureAt(dir.write(name, name)));
+            store.add(pictures.back());
+        }
+    }
+    const std::string whole = testing::readFile(file);
+    const std::string torn = whole.substr(0, whole.rfind("\"created\""));
+    testing::writeFile(file, torn);
+
+    LockStore store(file);
+    EXPECT_TRUE(store.isLocked(pictures[0]));
+    EXPECT_TRUE(store.isLocked(pictures[1]));
+    EXPECT_FALSE(store.isLocked(pictures[2]));
+    ASSERT_TRUE(store.problem());
+    EXPECT_NE(store.problem()->find("2 locks could be read"), std::string::npos) << *store.problem();
+    EXPECT_NE(store.problem()->find("keep-locks.json.damaged-"), std::string::npos) << *store.problem();
+
+    // The torn file is kept as it was, and the next run starts from the saved locks alone.
+    const auto names = namesIn(dir / "data");
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(testing::readFile(dir / ("data/" + names[1])), torn);
+    LockStore next(file);
+    EXPECT_EQ(next.locks(), store.locks());
+    EXPECT_FALSE(next.problem());
+
+    // One damaged record in the middle takes only itself along.
+    const std::string middle = R"([{"path":"/a.jpg","created":1},{"path":"/b.jpg","identity":{"device":-1,"inode":2},)"
+                               R"("created":1},{"path":"/c.jpg","created":1.7e+101}, {"path":"/d.jpg","created":1]})";
+    const auto content = LockStore::decodeFile(middle);
+    EXPECT_TRUE(content.damaged);
+    ASSERT_EQ(content.locks.size(), 2u);
+    EXPECT_EQ(content.locks[0].path, "/a.jpg");
+    EXPECT_EQ(content.locks[1].path, "/c.jpg") << "a date out of range is pulled in, the lock kept";
+}
+
+// Root passes every permission check, so the file is made unreadable to "nobody" instead.
+TEST(LockStore, AFileThatCannotBeReadIsNeverWrittenOver) {
+    testing::TempDir dir;
+    const std::string folder = dir.folder("data");
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    const std::string file = dir.write("data/keep-locks.json", R"([{"path":"/a.jpg","created":1}])");
+    ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+    const std::string picture = dir.write("b.jpg", "b");
+    const int status = testing::runAsUnprivilegedUser([&] {
+        LockStore store(file);
+        if (!store.problem() || store.problem()->find("Permission denied") == std::string::npos) return 1;
+        store.add(pictureAt(picture));
+        return store.locks().size() == 1 ? 0 : 2;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(testing::readFile(file), R"([{"path":"/a.jpg","created":1}])");
+    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"keep-locks.json"});
+}
+
+TEST(LockStore, AFifoOrADeviceInPlaceOfTheFileNeitherHangsNorIsReplaced) {
+    testing::TempDir dir;
+    const std::string fifo = dir / "fifo/keep-locks.json";
+    dir.folder("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string zero = dir / "zero/keep-locks.json";
+    dir.folder("zero");
+    fs::create_symlink("/dev/zero", zero);
+    for (const auto& file : {fifo, zero}) {
+        const int status = testing::runWithin(10, [&] {
+            LockStore store(file);
+            store.add(pictureAt(dir.write("a.jpg", "a")));
+            return store.problem() ? 0 : 1;
+        });
+        EXPECT_EQ(status, 0) << file << (status == 124 ? " hung" : "");
+    }
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(fifo)));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(zero)));
+}
 
 TEST(LockStore, ManyThreadsAtOnceLoseNoLock) {
     testing::TempDir dir;

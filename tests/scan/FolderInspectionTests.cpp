@@ -1,12 +1,19 @@
+#include "engine/scan/ExactMatcher.h"
 #include "engine/scan/FolderSource.h"
+#include "engine/similarity/FeatureExtractor.h"
 
 #include "tests/support/Pictures.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vp {
 namespace {
@@ -100,6 +107,54 @@ INSTANTIATE_TEST_SUITE_P(
             if (c == '.') c = '_';
         return name;
     });
+
+// A picture swapped for a FIFO after the walk saw it would block an ordinary open for good,
+// and with it the whole scan: neither Ctrl-C nor termination could end it.
+void becomesFifo(const std::string& path) {
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+}
+
+TEST(PictureSwappedForAFifo, IsSkippedAsChangedAndTheScanEnds) {
+    TempDir dir;
+    const std::string inspected = dir / "a.jpg", hashed = dir / "c.jpg";
+    testing::writePicture(inspected, {.width = 64, .height = 48});
+    testing::writeFile(dir / "b.jpg", testing::readFile(inspected));
+    testing::writePicture(hashed, {.width = 80, .height = 60});
+    testing::writeFile(dir / "d.jpg", testing::readFile(hashed));
+
+    ExactMatcher::PictureChecks checks;
+    checks.inspect = [&](const std::string& path, PhotoFormat format) {
+        if (path == inspected) becomesFifo(path); // between the walk and decoding the header
+        return FolderSource::inspect(path, format);
+    };
+    ExactMatcher::ScanHooks hooks;
+    hooks.afterInspection = [&] { becomesFifo(hashed); }; // between decoding and hashing
+    CancellationFlag cancel;
+    auto scanning = std::async(std::launch::async, [&] {
+        return ExactMatcher::scan({dir.path()}, true, std::nullopt, {}, cancel, {}, checks, hooks);
+    });
+    if (scanning.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        // Opening the FIFOs for writing releases whoever waits on them, so the test can end.
+        for (const auto& fifo : {inspected, hashed}) ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+        FAIL() << "the scan hung on a FIFO";
+    }
+    const ScanResult result = scanning.get();
+    std::map<std::string, SkipReason> skipped;
+    for (const auto& file : result.skipped) skipped[file.path] = file.reason;
+    EXPECT_EQ(skipped[inspected], SkipReason::changedDuringScan);
+    EXPECT_EQ(skipped[hashed], SkipReason::changedDuringScan);
+    EXPECT_TRUE(result.groups.empty());
+
+    // Each way a picture is opened for measuring refuses the FIFO at once.
+    EXPECT_EQ(Images::properties(hashed).error().kind, ImageFailure::Kind::notAFile);
+    EXPECT_EQ(Images::thumbnail(hashed, 64).error().kind, ImageFailure::Kind::notAFile);
+    EXPECT_FALSE(Images::decodesFully(hashed));
+    EXPECT_FALSE(FeatureExtractor::features(hashed, WithFeaturePrint::no));
+    const std::string raw = dir / "e.nef";
+    ASSERT_EQ(::mkfifo(raw.c_str(), 0600), 0);
+    EXPECT_EQ(Images::thumbnail(raw, 64).error().kind, ImageFailure::Kind::notAFile);
+}
 
 } // namespace
 } // namespace vp
