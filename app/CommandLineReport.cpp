@@ -1,5 +1,6 @@
 #include "CommandLineReport.h"
 
+#include "engine/common/Text.h"
 #include "engine/scan/ExactMatcher.h"
 #include "engine/similarity/QualityHints.h"
 #include "engine/similarity/SimilarityMatcher.h"
@@ -24,10 +25,10 @@ constexpr double seriesWindowSeconds = 3.0;
 std::string memberLine(const PhotoAsset& member, const std::map<std::string, std::int64_t>& scores,
                        const std::map<std::string, std::string>& hints) {
     static const PhotoCleanupHost host;
-    std::string line = "  " + host.abbreviate(member.path);
+    std::string line = "  " + displayable(host.abbreviate(member.path));
     if (const auto score = scores.find(member.path); score != scores.end())
         line += "   quality " + std::to_string(score->second);
-    if (const auto hint = hints.find(member.path); hint != hints.end()) line += "   [" + hint->second + "]";
+    if (const auto hint = hints.find(member.path); hint != hints.end()) line += "   [" + displayable(hint->second) + "]";
     return line;
 }
 
@@ -140,7 +141,7 @@ public:
         const auto now = std::chrono::steady_clock::now();
         if (now - m_last < std::chrono::milliseconds(100)) return;
         m_last = now;
-        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        std::fprintf(stderr, "\r\033[K%s", displayable(line).c_str());
         std::fflush(stderr);
         m_shown = true;
     }
@@ -168,7 +169,7 @@ void cancelOnInterrupt(const SharedCancellationFlag& cancel) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::thread([signals, cancel] {
         int received = 0;
-        sigwait(&signals, &received);
+        while (sigwait(&signals, &received) != 0) {}
         cancel->cancel();
         const timespec grace{5, 0};
         while (sigtimedwait(&signals, nullptr, &grace) < 0 && errno == EINTR) {

@@ -98,6 +98,7 @@ void PhotoCleanupModel::changed() {
 void PhotoCleanupModel::setNotice(std::optional<std::string> notice) { m_notice = std::move(notice); }
 
 void PhotoCleanupModel::store(const std::string& key, Json value) {
+    if (m_transient) return; // this session's choices stay with it
     m_settings.set(key, std::move(value));
     if (const auto failure = m_settings.save()) m_notice = "The settings could not be saved: " + *failure;
 }
@@ -182,6 +183,13 @@ void PhotoCleanupModel::setScope(Scope scope) {
     invalidateResults();
     if (canScan()) scan();
     changed();
+}
+
+// ---- Cleanup
+
+void PhotoCleanupModel::stopAfterThisOne() {
+    // While a cleanup runs, the flag is the executor's: it reads it once before each picture.
+    if (m_phase == Phase::executing && m_cancelFlag) m_cancelFlag->cancel();
 }
 
 // ---- Scanning

@@ -71,6 +71,13 @@ public:
     const std::map<std::string, std::int64_t>& qualityScores() const { return m_qualityScores; }
     const std::map<std::string, std::string>& faceNotes() const { return m_faceNotes; }
 
+    /// While transient, changes of the sources, their protection, the scope, the preset and the
+    /// priorities hold for this model only and are never saved: a one-off session (one command,
+    /// say) leaves the person's settings as they were. Off by default; switching it off again
+    /// saves nothing by itself.
+    void setTransient(bool transient) { m_transient = transient; }
+    bool isTransient() const { return m_transient; }
+
     // ---- Change notification: one mechanism for every view.
     using Observer = std::function<void()>;
     /// `observer` is called on the main thread after every change; returns a token for `unobserve`.
@@ -124,6 +131,10 @@ public:
     /// Approves the plan and runs it in the background; the results are scanned again afterwards,
     /// with the marks carried over.
     void confirmAndExecute(const CleanupPlan& plan);
+    /// Stop After This One: the running cleanup finishes the picture it is on, records every
+    /// picture after it as not attempted (skipped, "Cancelled before this picture was
+    /// reached.") and reports as usual. Does nothing when no cleanup is running.
+    void stopAfterThisOne();
     /// Planned pictures that are not byte-identical to any of their keepers (other versions).
     std::int64_t notIdentical(const CleanupPlan& plan) const;
     /// Where the item is in the Trash now, for a file manager to show; none when it is not there.
@@ -181,6 +192,7 @@ private:
     std::vector<CleanupReport> m_history;
     std::vector<CleanupReport> m_recovered;
     std::int64_t m_executionProgress = 0;
+    bool m_transient = false;
 
     SharedCancellationFlag m_cancelFlag;
     struct BackgroundTask {

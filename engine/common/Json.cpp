@@ -15,6 +15,59 @@ std::vector<std::string> splitFieldList(std::string_view list) {
 }
 } // namespace detail
 
+namespace {
+
+// The escape range: U+10FF00 + byte for the bytes 0x80–0xFF, i.e. U+10FF80–U+10FFFF, whose UTF-8
+// form is F4 8F BE/BF 80–BF.
+constexpr char32_t firstReserved = 0x10ff80;
+
+void appendEscapedByte(std::string& text, unsigned char byte) {
+    const char32_t codePoint = 0x10ff00 + byte;
+    text += static_cast<char>(0xf0 | (codePoint >> 18));
+    text += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3f));
+    text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3f));
+    text += static_cast<char>(0x80 | (codePoint & 0x3f));
+}
+
+} // namespace
+
+std::string toJsonText(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size();) {
+        char32_t codePoint = 0;
+        const std::size_t length = utf8Sequence(bytes, at, codePoint);
+        if (length == 0) {
+            appendEscapedByte(text, static_cast<unsigned char>(bytes[at]));
+            ++at;
+        } else if (codePoint >= firstReserved) {
+            for (std::size_t i = 0; i < length; ++i) appendEscapedByte(text, static_cast<unsigned char>(bytes[at + i]));
+            at += length;
+        } else {
+            text.append(bytes.substr(at, length));
+            at += length;
+        }
+    }
+    return text;
+}
+
+std::string fromJsonText(std::string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    const auto byte = [&](std::size_t index) { return static_cast<unsigned char>(text[index]); };
+    for (std::size_t at = 0; at < text.size();) {
+        // F4 is only ever a lead byte in UTF-8, so the pattern cannot start inside a character.
+        if (text.size() - at >= 4 && byte(at) == 0xf4 && byte(at + 1) == 0x8f && (byte(at + 2) & 0xfe) == 0xbe &&
+            (byte(at + 3) & 0xc0) == 0x80) {
+            bytes += static_cast<char>(((byte(at + 2) & 0x03) << 6) | (byte(at + 3) & 0x3f));
+            at += 4;
+        } else {
+            bytes += text[at++];
+        }
+    }
+    return bytes;
+}
+
 JsonDecodingError::JsonDecodingError(std::string key, std::string problem)
     : std::runtime_error(key.empty() ? problem : "\"" + key + "\": " + problem), m_key(std::move(key)),
       m_problem(std::move(problem)) {}

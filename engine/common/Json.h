@@ -3,10 +3,33 @@
 // - enumerations are written as their raw strings;
 // - optional fields are left out when absent and accepted when missing;
 // - a missing required key or an unknown raw value is a decoding error naming the key;
-// - dates are ISO 8601 in UTC with seconds precision; UUIDs upper-case and hyphenated.
+// - dates are ISO 8601 in UTC with seconds precision; UUIDs upper-case and hyphenated;
+// - text is kept as bytes, losslessly, whether it is UTF-8 or not (below).
 //
 // A record opts in with VP_RECORD(field, field, ...) inside its struct; an enumeration
 // by specialising EnumStrings with its cases and raw values in order.
+//
+// ---- Text that is not UTF-8
+// A file name on Linux is bytes and need not be UTF-8, while JSON text is Unicode. So a vp::Json
+// holds its text as JsonString, JSON text proper, and every std::string put in (a record field,
+// an array or map element, a plain value; by assignment, construction, push_back or emplace) is
+// escaped into it; `get<std::string>()` (and so every record decoder) unescapes. Text the parser
+// reads is JSON text already and is kept as it is. The escape:
+//  - valid UTF-8 is written as it is, except the code points U+10FF80 to U+10FFFF (the last 128
+//    of the private use plane 16), which are reserved for the escape;
+//  - each byte 0x80–0xFF that is not part of well-formed UTF-8 (a stray continuation byte, a
+//    cut-off sequence, an overlong form, an encoded surrogate, the bytes C0, C1 and F5–FF)
+//    becomes the code point U+10FF00 + byte, i.e. one of U+10FF80 to U+10FFFF;
+//  - a reserved code point standing in the bytes themselves is escaped byte by byte the same way
+//    (its four UTF-8 bytes become four reserved code points).
+// Unescaping turns every reserved code point back into its one byte and leaves everything else
+// alone, so it is the exact inverse for every byte string: ASCII and every other character are
+// untouched, and JSON written before the escape existed (valid UTF-8) reads back unchanged unless
+// it held one of the 128 reserved code points. In JSON text an escaped byte is that character,
+// or "\udbff\udf80" to "\udbff\udfff" where ASCII is asked for (dump's ensure_ascii). Scripts
+// reading the terminal's --json output decode names the same way (README.md shows how).
+// Object keys written with `json[key]` are not escaped: they are field names. A map keyed by
+// text (std::map<std::string, V>) is escaped key by key like any other text.
 #pragma once
 
 #include "Result.h"
@@ -14,6 +37,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -33,7 +57,83 @@
 
 namespace vp {
 
-using Json = nlohmann::ordered_json;
+/// Bytes as JSON text and back, as described above; `fromJsonText(toJsonText(b)) == b` for
+/// every byte string, and `toJsonText(t) == t` for UTF-8 text without reserved code points.
+std::string toJsonText(std::string_view bytes);
+std::string fromJsonText(std::string_view text);
+
+/// The text a vp::Json holds: JSON text, that is valid UTF-8 with bytes escaped as above. A type
+/// of its own so that text the parser reads is kept as it is, while a std::string put in is
+/// escaped; it converts to and from std::string freely (field names, dump()).
+class JsonString : public std::string {
+public:
+    using std::string::string;
+    JsonString() = default;
+    JsonString(const std::string& text) : std::string(text) {}
+    JsonString(std::string&& text) : std::string(std::move(text)) {}
+};
+
+template <class T, class = void>
+struct JsonSerializer;
+
+/// nlohmann's ordered JSON, with its text held as JsonString and escaped by JsonSerializer.
+using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, JsonString, bool, std::int64_t, std::uint64_t,
+                                  double, std::allocator, JsonSerializer>;
+
+/// Every type but text: nlohmann's own serializer, with the specialisations below and those of
+/// the records. Written as nlohmann's adl_serializer is, so that its traits detect the same.
+template <class T, class>
+struct JsonSerializer {
+    template <class J, class Target = T>
+    static auto from_json(J&& json, Target& value) noexcept(
+        noexcept(nlohmann::adl_serializer<T>::from_json(std::forward<J>(json), value)))
+        -> decltype(nlohmann::adl_serializer<T>::from_json(std::forward<J>(json), value), void()) {
+        nlohmann::adl_serializer<T>::from_json(std::forward<J>(json), value);
+    }
+
+    template <class J, class Target = T>
+    static auto from_json(J&& json) noexcept(noexcept(nlohmann::adl_serializer<T>::from_json(std::forward<J>(json))))
+        -> decltype(nlohmann::adl_serializer<T>::from_json(std::forward<J>(json))) {
+        return nlohmann::adl_serializer<T>::from_json(std::forward<J>(json));
+    }
+
+    template <class J, class Target = T>
+    static auto to_json(J& json, Target&& value) noexcept(
+        noexcept(nlohmann::adl_serializer<T>::to_json(json, std::forward<Target>(value))))
+        -> decltype(nlohmann::adl_serializer<T>::to_json(json, std::forward<Target>(value)), void()) {
+        nlohmann::adl_serializer<T>::to_json(json, std::forward<Target>(value));
+    }
+};
+
+namespace detail {
+template <class T>
+concept TextLike = std::same_as<T, std::string> || std::same_as<T, std::string_view> || std::same_as<T, const char*> ||
+                   std::same_as<T, char*> || (std::is_array_v<T> && std::same_as<std::remove_extent_t<T>, char>) ||
+                   (std::is_array_v<T> && std::same_as<std::remove_extent_t<T>, const char>);
+template <class T>
+struct IsTextMap : std::false_type {};
+template <class V, class C, class A>
+struct IsTextMap<std::map<std::string, V, C, A>> : std::true_type {};
+} // namespace detail
+
+/// Text: escaped on the way in, unescaped on the way out.
+template <class T>
+    requires detail::TextLike<T>
+struct JsonSerializer<T, void> {
+    template <class J>
+    static void to_json(J& json, std::string_view bytes) {
+        nlohmann::to_json(json, typename J::string_t(toJsonText(bytes)));
+    }
+
+    template <class J>
+        requires std::same_as<T, std::string>
+    static void from_json(const J& json, std::string& bytes) {
+        typename J::string_t text;
+        nlohmann::from_json(json, text); // throws nlohmann's type error for anything but a string
+        bytes = fromJsonText(text);
+    }
+};
+
 using Timestamp = std::chrono::system_clock::time_point;
 
 // ---- Enumerations with raw strings
@@ -203,6 +303,26 @@ void decodeField(const Json& object, const std::string& key, T& field) {
 }
 
 } // namespace detail
+
+/// Maps keyed by text: each key escaped like any other text.
+template <class T>
+    requires detail::IsTextMap<T>::value
+struct JsonSerializer<T, void> {
+    template <class J>
+    static void to_json(J& json, const T& map) {
+        json = J::object();
+        for (const auto& [key, value] : map) json[toJsonText(key)] = value;
+    }
+
+    template <class J>
+    static void from_json(const J& json, T& map) {
+        if (!json.is_object()) throw JsonDecodingError("", "expected an object");
+        T decoded;
+        for (auto it = json.begin(); it != json.end(); ++it)
+            decoded.emplace(fromJsonText(it.key()), detail::decodeValue<typename T::mapped_type>(it.value(), it.key()));
+        map = std::move(decoded);
+    }
+};
 
 /// Encodes a record field by field.
 template <Record T>

@@ -1,0 +1,97 @@
+// The terminal's own rules: which cleanup an argument names, what a history line says, and
+// where a relative path points.
+#include "app/TidyCommands.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace vp {
+namespace {
+
+using TidyCommands::chooseCleanup;
+
+CleanupReport withID(const std::string& id) {
+    CleanupReport report;
+    report.planID = *Uuid::parse(id);
+    return report;
+}
+
+/// Eleven cleanups, newest first; two ids share their first eight characters, one is all digits.
+std::vector<CleanupReport> history() {
+    std::vector<CleanupReport> reports;
+    reports.push_back(withID("1AAAAAAA-0000-4000-8000-000000000001"));
+    reports.push_back(withID("12345678-0000-4000-8000-000000000002"));
+    reports.push_back(withID("ABCDEF12-3456-4000-8000-000000000003"));
+    reports.push_back(withID("ABCDEF12-9999-4000-8000-000000000004"));
+    for (int i = 5; i <= 11; ++i) reports.push_back(withID("FFFFFF0" + std::to_string(i % 10) + "-0000-4000-8000-00000000000" + std::to_string(i % 10)));
+    return reports;
+}
+
+std::string refusal(const std::variant<std::size_t, std::string>& choice) {
+    const auto* text = std::get_if<std::string>(&choice);
+    return text ? *text : std::string();
+}
+
+TEST(PutBackChoice, ANumberIsThePlaceInHistoryOnly) {
+    const auto reports = history();
+    EXPECT_EQ(std::get<std::size_t>(chooseCleanup(reports, "1")), 0u); // not the id that starts with "1"
+    EXPECT_EQ(std::get<std::size_t>(chooseCleanup(reports, "2")), 1u);
+    EXPECT_EQ(std::get<std::size_t>(chooseCleanup(reports, "11")), 10u);
+    EXPECT_EQ(std::get<std::size_t>(chooseCleanup(reports, "011")), 10u);
+    EXPECT_NE(refusal(chooseCleanup(reports, "12")).find("no cleanup 12"), std::string::npos);
+    EXPECT_NE(refusal(chooseCleanup(reports, "0")).find("no cleanup 0"), std::string::npos);
+    EXPECT_NE(refusal(chooseCleanup({}, "1")).find("lists 0"), std::string::npos);
+}
+
+TEST(PutBackChoice, AnIdNeedsEightCharactersAndOneMatch) {
+    const auto reports = history();
+    EXPECT_EQ(std::get<std::size_t>(chooseCleanup(reports, "12345678")), 1u); // eight digits: an id
+    EXPECT_EQ(std::get<std::size_t>(chooseCleanup(reports, "abcdef12-3")), 2u);
+    EXPECT_EQ(std::get<std::size_t>(chooseCleanup(reports, "ABCDEF12-9999-4000-8000-000000000004")), 3u);
+    EXPECT_NE(refusal(chooseCleanup(reports, "ABCDEF1")).find("at least 8 characters"), std::string::npos);
+    EXPECT_NE(refusal(chooseCleanup(reports, "1AAAAAA")).find("at least 8 characters"), std::string::npos);
+    EXPECT_NE(refusal(chooseCleanup(reports, "ABCDEF12")).find("2 cleanups have ids that begin with ABCDEF12"),
+              std::string::npos);
+    EXPECT_NE(refusal(chooseCleanup(reports, "00000000")).find("No cleanup"), std::string::npos);
+    EXPECT_FALSE(refusal(chooseCleanup(reports, "")).empty());
+    EXPECT_NE(refusal(chooseCleanup(reports, "abc\x1b[31mdefgh")).find("\\x1b"), std::string::npos);
+}
+
+TEST(HistoryLine, ReconciledCleanupsAndPicturesToCheckByHandAreSaid) {
+    CleanupReport report = withID("ABCDEF12-3456-4000-8000-000000000003");
+    report.items.resize(4);
+    report.items[0].outcome = ItemOutcome::movedToTrash(std::nullopt);
+    report.items[1].outcome = ItemOutcome::unknown("The app stopped while moving this picture.");
+    report.items[2].outcome = ItemOutcome::unknown("The app stopped while moving this picture.");
+    report.items[3].outcome = ItemOutcome::skipped("Not attempted.");
+    const std::string plain = TidyCommands::historyLine(3, report);
+    EXPECT_TRUE(plain.starts_with("3. ")) << plain;
+    EXPECT_NE(plain.find("  1 moved, 1 skipped, 0 failed, 0 put back, 2 to check by hand  [ABCDEF12-"), std::string::npos)
+        << plain;
+    EXPECT_EQ(plain.find("reconciled"), std::string::npos) << plain;
+    report.reconciled = true;
+    const std::string reconciled = TidyCommands::historyLine(3, report);
+    EXPECT_NE(reconciled.find("0 put back (interrupted, reconciled), 2 to check by hand  ["), std::string::npos)
+        << reconciled;
+    report.items.resize(1);
+    EXPECT_EQ(TidyCommands::historyLine(1, report).find("check by hand"), std::string::npos);
+}
+
+TEST(RelativePaths, AreTakenFromTheWorkingFolder) {
+    testing::TempDir dir;
+    char* saved = ::getcwd(nullptr, 0);
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    char* working = ::getcwd(nullptr, 0);
+    const std::string here = working;
+    std::free(working);
+    EXPECT_EQ(TidyCommands::absolutePath("a/b.jpg"), here + "/a/b.jpg");
+    EXPECT_EQ(TidyCommands::absolutePath("./a//../b.jpg"), here + "/b.jpg");
+    EXPECT_EQ(TidyCommands::absolutePath("/x/./y"), "/x/y");
+    ASSERT_EQ(::chdir(saved), 0);
+    std::free(saved);
+}
+
+} // namespace
+} // namespace vp
