@@ -24,17 +24,6 @@ bool isSignedInteger(const Json& value) {
             value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
 }
 
-std::string whyUnread(const RegularFileRead& read) {
-    switch (read.status) {
-    case RegularFileRead::Status::notRegular: return "it is not a plain file";
-    case RegularFileRead::Status::tooLarge: return "it is far too large";
-    case RegularFileRead::Status::unreadable: return systemErrorText(read.error);
-    case RegularFileRead::Status::missing:
-    case RegularFileRead::Status::read: break;
-    }
-    return {};
-}
-
 // Keys this version reads, with the JSON type each must have.
 bool hasExpectedShape(const Json& values) {
     static const std::vector<std::string> lists{"photoCleanup.sources", "photoCleanup.protected",
@@ -82,7 +71,7 @@ Settings::Settings(std::string path) : m_path(std::move(path)) {
         // The file may hold protected folders this run cannot see: it is neither moved nor
         // replaced, and what is changed now lasts until the end of the run.
         m_saves = false;
-        m_problem = "The settings file " + lastPathComponent(m_path) + " could not be read (" + whyUnread(read) +
+        m_problem = "The settings file " + lastPathComponent(m_path) + " could not be read (" + read.why() +
                     "), so the defaults are used in this run, without the folders you protect. The file is left "
                     "as it is and nothing is saved over it.";
         return;

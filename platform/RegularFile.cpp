@@ -1,5 +1,7 @@
 #include "RegularFile.h"
 
+#include "SystemError.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,6 +54,17 @@ RegularFileRead readRegularFile(const std::string& path, std::int64_t maxBytes) 
     ::close(fd);
     result.status = RegularFileRead::Status::read;
     return result;
+}
+
+std::string RegularFileRead::why() const {
+    switch (status) {
+    case Status::notRegular: return "it is not a plain file";
+    case Status::tooLarge: return "it is far too large";
+    case Status::unreadable: return systemErrorText(error);
+    case Status::missing:
+    case Status::read: break;
+    }
+    return {};
 }
 
 bool isRegularFile(const std::string& path) {

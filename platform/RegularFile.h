@@ -21,6 +21,9 @@ struct RegularFileRead {
     int error = 0; ///< the error number for `unreadable`
 
     bool ok() const { return status == Status::read; }
+    /// Why a file that is there was not read, in words that follow "because": "it is not a plain
+    /// file", "it is far too large", or the system's text; empty when it was read or is missing.
+    std::string why() const;
 };
 
 /// Opens `path` without following a final link and without blocking (O_NOFOLLOW|O_NONBLOCK),

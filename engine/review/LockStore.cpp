@@ -89,17 +89,6 @@ bool moveAside(const std::string& path, const std::string& aside) {
 /// Larger than any lock file a person makes (about 150 bytes a lock).
 constexpr std::int64_t maximumFileSize = 256 << 20;
 
-std::string whyUnread(const RegularFileRead& read) {
-    switch (read.status) {
-    case RegularFileRead::Status::notRegular: return "it is not a plain file";
-    case RegularFileRead::Status::tooLarge: return "it is far too large";
-    case RegularFileRead::Status::unreadable: return systemErrorText(read.error);
-    case RegularFileRead::Status::missing:
-    case RegularFileRead::Status::read: break;
-    }
-    return {};
-}
-
 std::string lockCount(std::size_t count) {
     return count == 1 ? "1 lock" : std::to_string(count) + " locks";
 }
@@ -136,7 +125,7 @@ LockStore::LockStore(std::optional<std::string> url) : m_url(std::move(url)) {
         // What stands there may hold locks this run cannot see; it is left alone, and the
         // locks made now live until the end of the run.
         m_saves = false;
-        m_problem = "The locks file " + lastPathComponent(*m_url) + " could not be read (" + whyUnread(read) +
+        m_problem = "The locks file " + lastPathComponent(*m_url) + " could not be read (" + read.why() +
                     "), so no copy counts as locked in this run. The file is left as it is.";
         return;
     }

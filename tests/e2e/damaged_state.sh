@@ -4,15 +4,9 @@
 # no damaged or unreadable file is written over.
 #   damaged_state.sh VELMO_PRISTEL SAMPLES_DIR
 set -euo pipefail
-program=$1 samples=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
+source "$(dirname "$0")/home.sh" "$@"
 photos=$HOME/photos
-mkdir -p "$HOME" && cp -r "$samples" "$photos"
-touch -d '2021-06-12 09:14:03' "$photos/Pictures/Camera/2021-06-12/"*.jpg
-touch -d '2023-02-01 10:00:00' "$photos/Backup/Old laptop/"*.jpg
-fail() { echo "FAILED: $*" >&2; exit 1; }
+copy_samples
 locks=$XDG_DATA_HOME/velmo-pristel/PhotoCleanup/keep-locks.json
 settings=$XDG_CONFIG_HOME/velmo-pristel/settings.json
 locked="$photos/Backup/Old laptop/IMG_0101.jpg"

@@ -3,18 +3,9 @@
 # photos, with a real Trash in a temporary home.
 #   tidy_commands.sh VELMO_PRISTEL SAMPLES_DIR
 set -euo pipefail
-program=$1 samples=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
+source "$(dirname "$0")/home.sh" "$@"
 photos=$HOME/photos
-mkdir -p "$HOME" && cp -r "$samples" "$photos"
-# A checkout gives every file the time it was written; date the originals before their backups,
-# as on a real disk, so that "oldest" picks the camera's files to keep.
-touch -d '2021-06-12 09:14:03' "$photos/Pictures/Camera/2021-06-12/"*.jpg
-touch -d '2023-02-01 10:00:00' "$photos/Backup/Old laptop/"*.jpg
-fail() { echo "FAILED: $*" >&2; exit 1; }
-snapshot() { (cd "$photos" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
+copy_samples
 before=$(snapshot)
 
 # A dry run and a declined plan change nothing.

@@ -5,17 +5,11 @@
 # Put-back then restores the folder exactly.
 #   tidy_interrupt.sh VELMO_PRISTEL SAMPLES_DIR
 set -euo pipefail
-program=$1 samples=$2
-work=$(mktemp -d)
-trap '[[ -n "${KEEP:-}" ]] || rm -rf "$work"' EXIT
-export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
-fail() { echo "FAILED: $*" >&2; exit 1; }
+source "$(dirname "$0")/home.sh" "$@"
 photos=$HOME/photos trash=$XDG_DATA_HOME/Trash
 mkdir -p "$photos"
 cp "$samples/Pictures/Camera/2021-06-12/IMG_0101.jpg" "$photos/IMG_0101.jpg"
 touch -d '2021-06-12 09:14:03' "$photos/IMG_0101.jpg" # the oldest: the one kept
-snapshot() { (cd "$photos" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
-count() { find "$1" -type f 2>/dev/null | wc -l; }
 
 for ((copies = 1; copies <= 300; copies++)); do cp "$photos/IMG_0101.jpg" "$photos/copy $copies.jpg"; done
 copies=300

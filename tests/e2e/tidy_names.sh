@@ -5,11 +5,7 @@
 # every name is printed escaped.
 #   tidy_names.sh VELMO_PRISTEL SAMPLES_DIR
 set -euo pipefail
-program=$1 samples=$2
-work=$(mktemp -d)
-trap '[[ -n "${KEEP:-}" ]] || rm -rf "$work"' EXIT
-export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
-fail() { echo "FAILED: $*" >&2; exit 1; }
+source "$(dirname "$0")/home.sh" "$@"
 
 photos=$HOME/$'Fotos \xff'
 mkdir -p "$photos"
@@ -18,8 +14,6 @@ cp "$original" "$photos/IMG_0101.jpg"
 touch -d '2021-06-12 09:14:03' "$photos/IMG_0101.jpg" # the oldest: the one kept
 latin1=$'caf\xe9 copy.jpg' newline=$'two\nlines.jpg' escape=$'red\e[31mX.jpg' reserved=$'\xf4\x8f\xbf\xbf.jpg'
 for name in "$latin1" "$newline" "$escape" "$reserved" "plain copy.jpg"; do cp "$original" "$photos/$name"; done
-count() { find "$1" -type f -print0 | tr -cd '\0' | wc -c; } # names may hold line breaks
-snapshot() { (cd "$photos" && find . -type f -print0 | sort -z | xargs -0 sha256sum -z | od -c); }
 before=$(snapshot)
 
 # Names in --json output decode to the exact bytes of the files (README.md: the escape of names).

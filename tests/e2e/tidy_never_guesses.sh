@@ -6,16 +6,9 @@
 # interrupted cleanup is listed as reconciled, with the pictures to check by hand.
 #   tidy_never_guesses.sh VELMO_PRISTEL SAMPLES_DIR
 set -euo pipefail
-program=$1 samples=$2
-work=$(mktemp -d)
-trap '[[ -n "${KEEP:-}" ]] || rm -rf "$work"' EXIT
-export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
+source "$(dirname "$0")/home.sh" "$@"
 photos=$HOME/photos
-mkdir -p "$HOME" && cp -r "$samples" "$photos"
-touch -d '2021-06-12 09:14:03' "$photos/Pictures/Camera/2021-06-12/"*.jpg
-touch -d '2023-02-01 10:00:00' "$photos/Backup/Old laptop/"*.jpg
-fail() { echo "FAILED: $*" >&2; exit 1; }
-snapshot() { (cd "$photos" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
+copy_samples
 settings=$XDG_CONFIG_HOME/velmo-pristel/settings.json
 journals=$XDG_DATA_HOME/velmo-pristel/PhotoCleanup/Cleanups
 before=$(snapshot)

@@ -3,11 +3,7 @@
 # the copy the other moves, and history or a dry run started while a cleanup is moving pictures.
 #   two_processes.sh VELMO_PRISTEL SAMPLES_DIR
 set -euo pipefail
-program=$1 samples=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
-fail() { echo "FAILED: $*" >&2; exit 1; }
+source "$(dirname "$0")/home.sh" "$@"
 photos=$HOME/photos
 pairs=120
 mkdir -p "$photos/old" "$photos/new"
