@@ -67,9 +67,4 @@ std::string RegularFileRead::why() const {
     return {};
 }
 
-bool isRegularFile(const std::string& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-}
-
 } // namespace vp

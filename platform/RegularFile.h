@@ -30,7 +30,4 @@ struct RegularFileRead {
 /// checks with fstat that it is a regular file of at most `maxBytes`, and reads it whole.
 RegularFileRead readRegularFile(const std::string& path, std::int64_t maxBytes);
 
-/// True when `path` names a regular file itself (not a link to one).
-bool isRegularFile(const std::string& path);
-
 } // namespace vp

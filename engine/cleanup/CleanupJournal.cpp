@@ -105,14 +105,8 @@ CleanupJournal::CleanupJournal(CleanupJournal&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_url(std::move(other.m_url)) {}
 
 void CleanupJournal::write(const Entry& entry) {
-    std::string line;
-    try {
-        line = encodeJson(entry).dump();
-    } catch (const nlohmann::json::exception&) {
-        // File names that are not UTF-8 cannot be written as JSON text.
-        throw JournalError("The record cannot hold a name that is not valid UTF-8", m_url);
-    }
-    line += '\n';
+    // Names that are not UTF-8 are escaped by the JSON layer, so every entry has a text form.
+    std::string line = encodeJson(entry).dump() + '\n';
     if (const int code = writeAll(m_fd, line)) throw JournalError(code, m_url);
     if (::fsync(m_fd) != 0) throw JournalError(errno, m_url);
 }

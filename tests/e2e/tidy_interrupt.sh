@@ -15,6 +15,21 @@ for ((copies = 1; copies <= 300; copies++)); do cp "$photos/IMG_0101.jpg" "$phot
 copies=300
 before=$(snapshot)
 
+# Sends Ctrl-C to the process PID once the command given after it succeeds (or the process has
+# ended, or two minutes have passed), waits for it and leaves its exit status in $status.
+interrupt_when() {
+    local pid=$1 i
+    shift
+    for ((i = 0; i < 12000; i++)); do
+        "$@" >/dev/null 2>&1 && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.01
+    done
+    kill -INT "$pid" 2>/dev/null || true
+    status=0
+    wait "$pid" || status=$?
+}
+
 # The question's answer never comes: standard input is a FIFO this script holds open and never
 # writes to (no process is left behind holding the test's output open).
 mkfifo "$work/no-answer"
@@ -22,15 +37,7 @@ exec 3<>"$work/no-answer"
 
 # Ctrl-C at the question moves nothing.
 "$program" clean "$photos" <&3 >"$work/asked.txt" 2>&1 &
-pid=$!
-for ((i = 0; i < 12000; i++)); do
-    grep -q 'to the Trash? \[y/N\]' "$work/asked.txt" 2>/dev/null && break
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.01
-done
-kill -INT "$pid" 2>/dev/null || true
-status=0
-wait "$pid" || status=$?
+interrupt_when "$!" grep -q 'to the Trash? \[y/N\]' "$work/asked.txt"
 [[ $status == 1 && "$(tail -1 "$work/asked.txt")" == "Nothing was moved." ]] ||
     fail "Ctrl-C at the question: status $status, $(tail -2 "$work/asked.txt")"
 
@@ -60,15 +67,7 @@ for plan in 300 1200 4800; do
     done
     before=$(snapshot)
     "$program" clean --yes "$photos" >"$work/run.txt" 2>"$work/run.err" &
-    pid=$!
-    for ((i = 0; i < 12000; i++)); do # up to two minutes for the scan
-        compgen -G "$trash/files/*" >/dev/null && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.01
-    done
-    kill -INT "$pid" 2>/dev/null || true
-    status=0
-    wait "$pid" || status=$?
+    interrupt_when "$!" compgen -G "$trash/files/*"
     if [[ $status == 0 ]] && grep -q "^$copies moved to the Trash" "$work/run.txt"; then
         echo "all $copies moved before the signal; again with more" >&2
         "$program" put-back 1 >/dev/null || fail "put-back after an uninterrupted run"
