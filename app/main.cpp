@@ -1,6 +1,7 @@
 // velmo-pristel: the headless report when asked for; until the desktop application exists,
 // a short usage otherwise.
 #include "CommandLineReport.h"
+#include "Desktop.h"
 #include "TidyCommands.h"
 
 #include <cstdio>
@@ -35,8 +36,14 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    std::fputs(usage, stdout);
-    std::fputs("\n", stdout);
-    std::fputs(vp::TidyCommands::help, stdout);
-    return 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(usage, stdout);
+            std::fputs("\n", stdout);
+            std::fputs(vp::TidyCommands::help, stdout);
+            return 0;
+        }
+    }
+    // No report flag and no terminal command: the folders given open in the window.
+    return vp::runDesktop(argc, argv, std::vector<std::string>(argv + 1, argv + argc));
 }
