@@ -30,7 +30,7 @@ CleanupReportView::CleanupReportView(PhotoCleanupModel& model, QWidget* parent)
       m_result(new QLabel(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_summary->setStyleSheet("font-weight: 600;");
+    emphasise(*m_summary);
     layout->addWidget(m_summary);
     m_items->setColumnCount(3);
     m_items->setHeaderLabels({"Picture", "Outcome", "Details"});

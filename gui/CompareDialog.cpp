@@ -158,7 +158,11 @@ CompareDialog::CompareDialog(PhotoCleanupModel& model, const std::vector<std::st
             QImage image = decodeThumbnail(path, longest);
             QStringList more = lines;
             if (const auto properties = Images::properties(path)) {
-                if (properties.value().dateTimeOriginal) more.insert(2, "Taken " + shown(*properties.value().dateTimeOriginal));
+                if (const auto& taken = properties.value().dateTimeOriginal) {
+                    QString date = shown(*taken); // EXIF writes "2021:06:12 09:14:03"
+                    if (date.size() >= 10 && date[4] == ':' && date[7] == ':') date[4] = date[7] = '-';
+                    more.insert(2, "Taken " + date.left(16));
+                }
                 QString camera = shown(trimmed(properties.value().make.value_or("") + " " + properties.value().model.value_or("")));
                 if (!camera.isEmpty()) more.insert(2, camera.toHtmlEscaped());
             }

@@ -245,9 +245,7 @@ void GroupDelegate::paintTile(QPainter& painter, const QStyleOptionViewItem& opt
                      painter.fontMetrics().elidedText(shown(picture.name()), Qt::ElideMiddle, textWidth));
     QString facts = bytesText(picture.snapshot.size);
     if (picture.pixelWidth && picture.pixelHeight)
-        facts += QString::fromUtf8(" · %1×%2").arg(*picture.pixelWidth).arg(*picture.pixelHeight);
-    if (const auto score = model.qualityScores().find(picture.path); score != model.qualityScores().end())
-        facts = QString::fromUtf8("Quality %1 · ").arg(score->second) + facts;
+        facts = QString::fromUtf8("%1×%2 · ").arg(*picture.pixelWidth).arg(*picture.pixelHeight) + facts;
     QFont small = option.font;
     small.setPointSizeF(std::max(7.0, small.pointSizeF() - 1.0));
     painter.setFont(small);
@@ -260,6 +258,9 @@ void GroupDelegate::paintTile(QPainter& painter, const QStyleOptionViewItem& opt
     else if (const auto reason = picture.fixedKeepReason()) note = shown(*reason);
     else if (const auto hint = model.hints().find(picture.path); hint != model.hints().end()) note = shown(hint->second);
     else if (const auto face = model.faceNotes().find(picture.path); face != model.faceNotes().end()) note = shown(face->second);
+    if (const auto score = model.qualityScores().find(picture.path); score != model.qualityScores().end())
+        note = note.isEmpty() ? QString("Quality %1").arg(score->second)
+                              : QString::fromUtf8("Q %1 · ").arg(score->second) + note;
     if (!note.isEmpty()) {
         line.translate(0, 16);
         painter.setPen(locked ? QColor(0x1f, 0x6f, 0xd1) : palette.color(QPalette::Text));

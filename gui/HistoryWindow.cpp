@@ -32,6 +32,9 @@ HistoryWindow::HistoryWindow(PhotoCleanupModel& model, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     auto* splitter = new QSplitter(this);
     m_cleanups->setAccessibleName("Cleanups");
+    m_cleanups->setWordWrap(true);
+    m_cleanups->setMinimumWidth(300);
+    m_cleanups->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     splitter->addWidget(m_cleanups);
     splitter->addWidget(m_report);
     splitter->setStretchFactor(1, 3);

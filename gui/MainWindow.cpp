@@ -45,7 +45,7 @@ QWidget* centredPage(QWidget* parent, QLabel*& text, QWidget* extra = nullptr) {
     text = new QLabel(page);
     text->setAlignment(Qt::AlignCenter);
     text->setWordWrap(true);
-    text->setStyleSheet("font-size: 14pt;");
+    emphasise(*text, 3, false);
     layout->addWidget(text);
     if (extra) layout->addWidget(extra, 0, Qt::AlignHCenter);
     layout->addStretch(2);
@@ -99,7 +99,7 @@ MainWindow::MainWindow(PhotoCleanupModel& model, QWidget* parent)
     m_results = new ResultsView(*m_groups, *m_thumbnails, m_resultsPage);
     m_noGroups = new QLabel(m_resultsPage);
     m_noGroups->setAlignment(Qt::AlignCenter);
-    m_noGroups->setStyleSheet("font-size: 14pt;");
+    emphasise(*m_noGroups, 3, false);
     resultsLayout->addWidget(m_results, 1);
     resultsLayout->addWidget(m_noGroups, 1);
     m_stopAfterThis = new QPushButton("Stop After This One");

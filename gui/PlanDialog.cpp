@@ -17,14 +17,19 @@ PlanDialog::PlanDialog(const PhotoCleanupModel& model, const CleanupPlan& plan, 
     auto* headline = new QLabel(QString("Move %1 (%2) to the Trash?")
                                     .arg(countText(count, "picture", "pictures"), bytesText(plan.totalBytes())),
                                 this);
-    headline->setStyleSheet("font-size: 15pt; font-weight: 600;");
+    emphasise(*headline, 4);
     layout->addWidget(headline);
     m_lines << headline->text();
 
     const auto addLine = [&](const QString& text, bool warning = false) {
         auto* label = new QLabel(text, this);
         label->setWordWrap(true);
-        if (warning) label->setStyleSheet("color: #c0392b; font-weight: 600;");
+        if (warning) {
+            emphasise(*label);
+            QPalette palette = label->palette();
+            palette.setColor(QPalette::WindowText, QColor(0xc0, 0x39, 0x2b));
+            label->setPalette(palette);
+        }
         layout->addWidget(label);
         m_lines << text;
     };

@@ -37,7 +37,7 @@ SourcesPanel::SourcesPanel(PhotoCleanupModel& model, QWidget* parent)
       m_protect(new QPushButton("Protect", this)) {
     auto* layout = new QVBoxLayout(this);
     auto* title = new QLabel("Look in", this);
-    title->setStyleSheet("font-weight: 600;");
+    emphasise(*title);
     layout->addWidget(title);
     for (const auto& entry : scopeEntries) {
         m_scope->addItem(entry.title, static_cast<int>(entry.scope));
@@ -51,7 +51,8 @@ SourcesPanel::SourcesPanel(PhotoCleanupModel& model, QWidget* parent)
     m_scope->setAccessibleName("Source");
     layout->addWidget(m_scope);
     auto* foldersTitle = new QLabel("Folders", this);
-    foldersTitle->setStyleSheet("font-weight: 600; margin-top: 8px;");
+    emphasise(*foldersTitle);
+    layout->addSpacing(8);
     layout->addWidget(foldersTitle);
     m_folders->setAccessibleName("Folders to check");
     m_folders->setWordWrap(true);
@@ -107,7 +108,7 @@ void SourcesPanel::refresh() {
     m_folders->clear();
     for (const auto& source : m_model.sources()) {
         QString text = shown(lastPathComponent(source.path));
-        QString detail = source.volumeName.empty() ? QString() : shown(source.volumeName);
+        QString detail = source.volumeName.empty() ? QString() : "On " + shown(source.volumeName);
         if (source.isExternal) detail += detail.isEmpty() ? "External drive" : QString::fromUtf8(" · external drive");
         if (source.isProtected) detail += detail.isEmpty() ? "Protected" : QString::fromUtf8(" · protected");
         if (!detail.isEmpty()) text += "\n" + detail;

@@ -3,9 +3,17 @@
 #include "engine/common/Text.h"
 
 #include <QFile>
+#include <QWidget>
 #include <array>
 
 namespace vp::gui {
+
+void emphasise(QWidget& widget, double pointsLarger, bool bold) {
+    QFont font = widget.font();
+    font.setBold(bold);
+    if (pointsLarger > 0) font.setPointSizeF(font.pointSizeF() + pointsLarger);
+    widget.setFont(font);
+}
 
 QString shown(std::string_view text) {
     if (isValidUtf8(text)) return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

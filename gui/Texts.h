@@ -8,7 +8,12 @@
 #include <string>
 #include <string_view>
 
+class QWidget;
+
 namespace vp::gui {
+
+/// Bold and/or larger text by font, not style sheet, so it follows theme changes.
+void emphasise(QWidget& widget, double pointsLarger = 0, bool bold = true);
 
 /// Text for a label. Valid UTF-8 is shown as it is; a name that is not UTF-8 shows its odd bytes
 /// as \xNN, so two different names never look the same.
