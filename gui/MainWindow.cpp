@@ -311,12 +311,15 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-    std::vector<std::string> paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (const auto path = droppedPath(url)) paths.push_back(*path);
-    if (paths.empty()) return;
     event->acceptProposedAction();
-    m_model.add(paths);
+    addDropped(event->mimeData()->urls());
+}
+
+void MainWindow::addDropped(const QList<QUrl>& urls) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : urls)
+        if (const auto path = droppedPath(url)) paths.push_back(*path);
+    if (!paths.empty()) m_model.add(paths);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 class QLabel;
+class QUrl;
 class QProgressBar;
 class QPushButton;
 class QStackedWidget;
@@ -44,6 +45,9 @@ public:
     void showAbout();
     /// The report of the cleanup that just ran, with Show in Trash and Put Back.
     void showCleanupReport();
+
+    /// Folders dropped on the window (links to local files) join the folders to check.
+    void addDropped(const QList<QUrl>& urls);
 
     /// Dialogs the window opens go through here, so a test can answer them.
     std::function<int(QDialog&)> runDialog;

@@ -3,6 +3,8 @@
 #include "gui/CleanupReportView.h"
 #include "gui/CompareDialog.h"
 #include "gui/EventLoopQueue.h"
+#include "gui/FileManager.h"
+#include "gui/SourcesPanel.h"
 #include "gui/GroupDelegate.h"
 #include "gui/HistoryWindow.h"
 #include "gui/MainWindow.h"
@@ -242,6 +244,30 @@ private Q_SLOTS:
         waitForResults();
         save(*window, "12-results-dark");
         applyTheme(Theme::light);
+    }
+
+    void dropsTakeFoldersOnlyAndOddNamesStayReadable() {
+        // A dropped file is not a folder: told, not added.
+        const std::string file = pictures + "/Sent/coffee-for-mum.jpg";
+        window->addDropped({fileUrl(file)});
+        QCOMPARE(model->sources().size(), std::size_t(1));
+        QCOMPARE(window->notice()->text(), QString("coffee-for-mum.jpg is not a folder"));
+
+        // A folder whose name is not UTF-8 arrives by its exact bytes and is shown escaped.
+        const std::string odd = base + "/caf\xe9";
+        std::filesystem::create_directories(odd);
+        std::filesystem::copy_file(file, odd + "/mum\xff.jpg");
+        window->addDropped({fileUrl(odd)});
+        QCOMPARE(model->sources().size(), std::size_t(2));
+        QCOMPARE(model->sources()[1].path, odd);
+        auto* list = window->sources()->findChild<QListWidget*>();
+        QVERIFY(list->item(1)->text().startsWith("caf\\xe9"));
+        waitForResults();
+        bool found = false;
+        for (const auto& group : model->session()->groups)
+            for (const auto& member : group.members) found |= member.path == odd + "/mum\xff.jpg";
+        QVERIFY(found);
+        save(*window, "13-odd-names");
     }
 
     void cleanupTestCase() {
