@@ -86,7 +86,13 @@ Result<std::string, ImageFailure> encodePng(const Bitmap& image, const std::vect
         // The standard asks for RGBA; a photo's thumbnail is opaque everywhere.
         pixels = pixels.bandjoin_const({255.0}).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
         VipsBlob* blob = pixels.pngsave_buffer(
-            VImage::option()->set("strip", true)->set("interlace", false)->set("compression", 6));
+            VImage::option()
+                ->set("strip", true)
+                ->set("interlace", false)
+                ->set("compression", 6)
+                // Adaptive row filters, as libpng chooses by default: photos come out about a
+                // quarter smaller than unfiltered, for no measurable time.
+                ->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL));
         const auto release = [](VipsBlob* owned) { vips_area_unref(VIPS_AREA(owned)); };
         const std::unique_ptr<VipsBlob, decltype(release)> owner(blob, release);
         std::size_t size = 0;
