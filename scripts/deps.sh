@@ -8,7 +8,7 @@ packages=(
   libgtest-dev
   nlohmann-json3-dev
   libssl-dev
-  libvips-dev libvips-tools
+  libvips-dev libvips-tools zlib1g-dev
   libraw-dev libheif-dev
   libtiff-dev
   libplist-dev
@@ -19,6 +19,7 @@ packages=(
   time
   python3 libimage-exiftool-perl
   clang libclang-rt-14-dev  # libFuzzer, for the fuzz tests of the readers
+  desktop-file-utils appstream libxml2-utils  # validating the desktop entry, metainfo and icon
 )
 
 missing=()

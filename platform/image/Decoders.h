@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace vp::ImageDecoders {
 
@@ -64,5 +66,30 @@ struct TiffTags {
     std::optional<std::int64_t> exifPixelY;
 };
 TiffTags readTiffTags(const std::string& path);
+
+/// One PNG text chunk: a keyword of 1 to 79 printable ASCII characters and its text.
+struct PngText {
+    std::string keyword;
+    std::string text;
+
+    bool operator==(const PngText&) const = default;
+};
+
+/// An 8-bit RGBA, non-interlaced PNG of `image` (1 or 3 channels, written fully opaque), with
+/// `texts` as uncompressed tEXt chunks right after the header, where every reader looks first.
+Result<std::string, ImageFailure> encodePng(const Bitmap& image, const std::vector<PngText>& texts);
+
+/// What a PNG held in memory says before its pixels: size and text chunks (tEXt, zTXt and iTXt
+/// alike, as other programs write any of them). notDecodable when the bytes are not a PNG.
+struct PngHeader {
+    int width = 0;
+    int height = 0;
+    std::vector<PngText> texts;
+};
+Result<PngHeader, ImageFailure> readPngHeader(std::string_view bytes);
+
+/// Decodes every pixel of a PNG held in memory to 8-bit sRGB (alpha flattened on white);
+/// damaged when any part of it is cut off or broken.
+Result<Bitmap, ImageFailure> decodePng(std::string_view bytes);
 
 } // namespace vp::ImageDecoders

@@ -1,6 +1,7 @@
 // libvips: JPEG, PNG, HEIC/HEIF, TIFF and the other everyday formats.
 
 #include "Decoders.h"
+#include "VipsBitmap.h"
 
 #include <vips/vips8>
 
@@ -138,8 +139,8 @@ VImage openHeader(const std::string& path) {
     return VImage::new_from_file(path.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
 }
 
-// Thumbnails leave here as 8-bit sRGB with three bands whatever came in: 16-bit, grey, CMYK,
-// with or without alpha (flattened on white, as a viewer shows it).
+} // namespace
+
 Bitmap toBitmap(VImage image) {
     if (image.interpretation() != VIPS_INTERPRETATION_sRGB || image.format() != VIPS_FORMAT_UCHAR)
         image = image.colourspace(VIPS_INTERPRETATION_sRGB);
@@ -155,8 +156,6 @@ Bitmap toBitmap(VImage image) {
     bitmap.pixels.assign(bytes, bytes + size);
     return bitmap;
 }
-
-} // namespace
 
 bool exceedsPixelBudget(std::int64_t width, std::int64_t height) {
     return width <= 0 || height <= 0 || width > maximumPixels / height;

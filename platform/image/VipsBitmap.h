@@ -1,0 +1,15 @@
+// Turning a libvips image into the service's Bitmap. Private to the libvips adapters of this
+// folder, the only files that include libvips.
+#pragma once
+
+#include "Images.h"
+
+#include <vips/vips8>
+
+namespace vp::ImageDecoders {
+
+/// 8-bit sRGB with three bands whatever comes in: 16-bit, grey, CMYK, palette, with or without
+/// alpha (flattened on white, as a viewer shows it). Throws vips::VError when libvips fails.
+Bitmap toBitmap(vips::VImage image);
+
+} // namespace vp::ImageDecoders
