@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 scripts/deps.sh
 [[ -f build/release/build.ninja ]] || cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null
-[[ -x scripts/install-desktop-files.sh ]] && scripts/install-desktop-files.sh build/release/app/velmo-pristel
+[[ -x scripts/install-desktop-files.sh ]] && scripts/install-desktop-files.sh --exec build/release/app/velmo-pristel
 if (($# == 0)); then
   if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
     set -- "$PWD/samples"

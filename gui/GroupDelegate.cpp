@@ -125,7 +125,6 @@ void GroupDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const DuplicateGroup* group = m_groups.group(index.row());
     const auto& session = m_groups.model().session();
     if (!group || !session) return;
-    const PhotoCleanupModel& model = m_groups.model();
     const GroupLayout layout(option.rect, static_cast<int>(group->members.size()));
     const QPalette& palette = option.palette;
     const bool isCurrent = option.state.testFlag(QStyle::State_HasFocus) || option.state.testFlag(QStyle::State_Selected);
@@ -139,17 +138,16 @@ void GroupDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->drawPath(cardShape);
 
     // Header: what the group is, and the suggestion with its reason.
-    const auto suggestion = KeeperPolicy::suggestion(*group, session->context());
+    const auto& header = m_groups.header(index.row());
     const QRect head = layout.header();
     QFont bold = option.font;
     bold.setBold(true);
     painter->setFont(bold);
     painter->setPen(palette.color(QPalette::Text));
     painter->drawText(QRect(head.left(), head.top(), head.width() - 230, 22), Qt::AlignLeft | Qt::AlignVCenter,
-                      groupTitle(model, *group));
+                      header.title);
     painter->setFont(option.font);
-    const QString keep = "Keep " + shown(lastPathComponent(suggestion.keeperID)) + QString::fromUtf8(" — ") +
-                         shown(suggestion.reason);
+    const QString& keep = header.keep;
     painter->setPen(palette.color(QPalette::PlaceholderText));
     painter->drawText(QRect(head.left(), head.top() + 22, head.width(), 20), Qt::AlignLeft | Qt::AlignVCenter,
                       painter->fontMetrics().elidedText(keep, Qt::ElideMiddle, head.width()));
@@ -159,7 +157,7 @@ void GroupDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
 
     for (int member = 0; member < static_cast<int>(group->members.size()); ++member) {
         const PhotoAsset& picture = group->members[static_cast<std::size_t>(member)];
-        paintTile(*painter, option, layout, member, picture, picture.path == suggestion.keeperID,
+        paintTile(*painter, option, layout, member, picture, picture.path == header.keeperPath,
                   isCurrent && member == m_currentMember);
     }
     painter->restore();
@@ -186,7 +184,8 @@ void GroupDelegate::paintTile(QPainter& painter, const QStyleOptionViewItem& opt
     const auto state = m_thumbnails.thumbnail(picture.path, image);
     painter.fillRect(frame, palette.color(QPalette::AlternateBase));
     if (state == ThumbnailLoader::State::ready) {
-        const QSize fitted = image.size().scaled(frame.size(), Qt::KeepAspectRatio);
+        // Already scaled to fit by the loader: drawn at its own size, a plain copy.
+        const QSize fitted = (image.deviceIndependentSize().toSize()).boundedTo(frame.size());
         const QRect target(frame.left() + (frame.width() - fitted.width()) / 2,
                            frame.top() + (frame.height() - fitted.height()) / 2, fitted.width(), fitted.height());
         painter.setOpacity(marked ? 0.45 : 1.0);

@@ -1,6 +1,10 @@
 #include "GroupListModel.h"
 
+#include "GroupDelegate.h"
 #include "Texts.h"
+
+#include "engine/common/Text.h"
+#include "engine/review/KeeperPolicy.h"
 
 namespace vp::gui {
 
@@ -26,7 +30,23 @@ QVariant GroupListModel::data(const QModelIndex& index, int role) const {
     return {};
 }
 
+const GroupListModel::Header& GroupListModel::header(int row) const {
+    static const Header none;
+    const DuplicateGroup* shown = group(row);
+    if (!shown) return none;
+    auto& slot = m_headers[static_cast<std::size_t>(row)];
+    if (!slot) {
+        const auto suggestion = KeeperPolicy::suggestion(*shown, m_model.session()->context());
+        slot = Header{groupTitle(m_model, *shown),
+                      "Keep " + vp::gui::shown(lastPathComponent(suggestion.keeperID)) + QString::fromUtf8(" — ") +
+                          vp::gui::shown(suggestion.reason),
+                      suggestion.keeperID};
+    }
+    return *slot;
+}
+
 void GroupListModel::refresh() {
+    m_headers.assign(m_model.session() ? m_model.session()->groups.size() : 0, std::nullopt);
     std::vector<std::string> ids;
     if (const auto& session = m_model.session()) {
         ids.reserve(session->groups.size());

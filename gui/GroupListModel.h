@@ -6,6 +6,8 @@
 
 #include <QAbstractListModel>
 
+#include <optional>
+
 namespace vp::gui {
 
 class GroupListModel : public QAbstractListModel {
@@ -18,6 +20,15 @@ public:
 
     /// Null for a row that is not there.
     const DuplicateGroup* group(int row) const;
+
+    /// What a card's header says, worked out once per change of the model rather than at every
+    /// frame: the keeper policy and the identical-copy count are not free.
+    struct Header {
+        QString title;
+        QString keep;          ///< "Keep NAME — reason"
+        std::string keeperPath;
+    };
+    const Header& header(int row) const;
     PhotoCleanupModel& model() const { return m_model; }
 
     /// Follows the application model: a new set of groups resets the list, new marks or locks
@@ -27,6 +38,7 @@ public:
 private:
     PhotoCleanupModel& m_model;
     std::vector<std::string> m_shownIDs; // the group ids the rows stand for now
+    mutable std::vector<std::optional<Header>> m_headers;
 };
 
 } // namespace vp::gui

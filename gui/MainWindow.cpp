@@ -66,7 +66,7 @@ bool isFolder(const std::string& path) {
 } // namespace
 
 MainWindow::MainWindow(PhotoCleanupModel& model, QWidget* parent)
-    : QMainWindow(parent), m_model(model), m_thumbnails(std::make_unique<ThumbnailLoader>(GroupLayout::thumbnailSide * 2)),
+    : QMainWindow(parent), m_model(model), m_thumbnails(std::make_unique<ThumbnailLoader>(GroupLayout::thumbnailSide, devicePixelRatioF())),
       m_groups(std::make_unique<GroupListModel>(model)) {
     runDialog = [](QDialog& dialog) { return dialog.exec(); };
     setWindowTitle(QString::fromStdString(model.host().appName));

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <cmath>
+
 namespace vp::gui {
 
 namespace {
@@ -15,10 +17,7 @@ constexpr std::size_t longestQueue = 256;
 
 } // namespace
 
-QImage decodeThumbnail(const std::string& path, int longestSide) {
-    const auto bitmap = Images::thumbnail(path, longestSide);
-    if (!bitmap) return {};
-    const Bitmap& pixels = bitmap.value();
+QImage imageOf(const Bitmap& pixels) {
     const auto format = pixels.channels == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
     QImage image(pixels.width, pixels.height, format);
     const std::size_t rowBytes = static_cast<std::size_t>(pixels.width) * static_cast<std::size_t>(pixels.channels);
@@ -27,8 +26,13 @@ QImage decodeThumbnail(const std::string& path, int longestSide) {
     return image;
 }
 
-ThumbnailLoader::ThumbnailLoader(int longestSide, std::int64_t budgetBytes, QObject* parent)
-    : QObject(parent), m_longestSide(longestSide), m_cache(static_cast<qsizetype>(budgetBytes / 1024)) {
+QImage decodeThumbnail(const std::string& path, int longestSide) {
+    const auto bitmap = Images::thumbnail(path, longestSide);
+    return bitmap ? imageOf(bitmap.value()) : QImage();
+}
+
+ThumbnailLoader::ThumbnailLoader(int side, double pixelRatio, std::int64_t budgetBytes, QObject* parent)
+    : QObject(parent), m_side(side), m_pixelRatio(pixelRatio), m_cache(static_cast<qsizetype>(budgetBytes / 1024)) {
     m_pool.setMaxThreadCount(2);
 }
 
@@ -82,7 +86,15 @@ void ThumbnailLoader::startWorkers() {
                     next = std::move(m_queue.back());
                     m_queue.pop_back();
                 }
-                QImage image = decodeThumbnail(next.toStdString(), m_longestSide);
+                const int deviceSide = static_cast<int>(std::lround(m_side * m_pixelRatio));
+                const auto bitmap = m_shared.get(next.toStdString(), deviceSide);
+                QImage image;
+                if (bitmap) {
+                    image = imageOf(bitmap.value());
+                    if (image.width() > deviceSide || image.height() > deviceSide)
+                        image = image.scaled(deviceSide, deviceSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+                    image.setDevicePixelRatio(m_pixelRatio);
+                }
                 QMetaObject::invokeMethod(this, [this, next, image] { deliver(next, image); }, Qt::QueuedConnection);
             }
         });

@@ -1,7 +1,9 @@
-// Thumbnails for the results, decoded on worker threads so that painting never waits for a
-// picture. The newest requests go first (what is on screen now), requests that scrolled far out
+// Thumbnails for the results, taken from the desktop's shared thumbnail cache or decoded (and
+// added to it) on worker threads, so that painting never waits for a picture. The newest requests go first (what is on screen now), requests that scrolled far out
 // of view are dropped, and decoded thumbnails are kept in a memory-bounded cache.
 #pragma once
+
+#include "platform/image/SharedThumbnails.h"
 
 #include <QCache>
 #include <QImage>
@@ -19,8 +21,10 @@ namespace vp::gui {
 class ThumbnailLoader : public QObject {
     Q_OBJECT
 public:
-    /// `longestSide` of the thumbnails in device pixels; `budgetBytes` bounds the memory cache.
-    explicit ThumbnailLoader(int longestSide, std::int64_t budgetBytes = 256ll << 20, QObject* parent = nullptr);
+    /// Thumbnails fit in a square of `side` logical pixels on a screen of `pixelRatio` device
+    /// pixels each; they are scaled to that on the worker, so painting one is a plain copy.
+    /// `budgetBytes` bounds the memory cache.
+    ThumbnailLoader(int side, double pixelRatio, std::int64_t budgetBytes = 256ll << 20, QObject* parent = nullptr);
     ~ThumbnailLoader() override;
 
     enum class State { ready, pending, failed };
@@ -38,7 +42,9 @@ private:
     void startWorkers();
     void deliver(const QByteArray& path, const QImage& image);
 
-    const int m_longestSide;
+    const int m_side;
+    const double m_pixelRatio;
+    const SharedThumbnails m_shared;
     QCache<QByteArray, QImage> m_cache;
     std::set<QByteArray> m_failed;
     std::set<QByteArray> m_requested; // queued or decoding
@@ -48,7 +54,9 @@ private:
     QThreadPool m_pool;
 };
 
-/// What a worker made of one picture; a null image when it could not be decoded.
+/// A picture decoded at most `longestSide` pixels long; a null image when it could not be.
 QImage decodeThumbnail(const std::string& path, int longestSide);
+/// 8-bit pixels as an image of their own.
+QImage imageOf(const Bitmap& pixels);
 
 } // namespace vp::gui

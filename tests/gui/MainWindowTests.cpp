@@ -93,6 +93,9 @@ private Q_SLOTS:
         QVERIFY(window->results()->model()->rowCount() >= 2);
         // Thumbnails were decoded off the GUI thread and are in memory now.
         QVERIFY(window->thumbnails().memoryInUse() > 0);
+        // ... and written to the desktop's shared cache, where a file manager finds them.
+        const auto cached = std::distance(std::filesystem::directory_iterator(base + "/cache/thumbnails/normal"), {});
+        QVERIFY(cached >= 10);
         save(*window, "02-results-similar");
         model->setMode(Mode::exact);
         waitForResults();
