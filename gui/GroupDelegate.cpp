@@ -245,6 +245,13 @@ void GroupDelegate::paintTile(QPainter& painter, const QStyleOptionViewItem& opt
     QString facts = bytesText(picture.snapshot.size);
     if (picture.pixelWidth && picture.pixelHeight)
         facts = QString::fromUtf8("%1×%2 · ").arg(*picture.pixelWidth).arg(*picture.pixelHeight) + facts;
+    // Copies often share a name: the folder tells them apart.
+    line.translate(0, 18);
+    painter.setPen(palette.color(QPalette::PlaceholderText));
+    painter.drawText(line, Qt::AlignHCenter | Qt::AlignVCenter,
+                     painter.fontMetrics().elidedText(shownPath(model.host(), deletingLastPathComponent(picture.path)),
+                                                      Qt::ElideLeft, textWidth));
+    line.translate(0, -2);
     QFont small = option.font;
     small.setPointSizeF(std::max(7.0, small.pointSizeF() - 1.0));
     painter.setFont(small);

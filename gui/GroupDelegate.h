@@ -17,7 +17,7 @@ namespace vp::gui {
 struct GroupLayout {
     static constexpr int thumbnailSide = 128;
     static constexpr int tileWidth = 152;
-    static constexpr int tileHeight = thumbnailSide + 62;
+    static constexpr int tileHeight = thumbnailSide + 78;
     static constexpr int gap = 10;
     static constexpr int margin = 6;
     static constexpr int padding = 12;

@@ -33,6 +33,7 @@ namespace {
 
 void save(QWidget& widget, const QString& name) {
     QDir().mkpath(VP_SCREENSHOT_DIR);
+    QCoreApplication::processEvents(); // layouts settle as they would before the next frame
     widget.grab().save(QString(VP_SCREENSHOT_DIR) + "/" + name + ".png");
 }
 
