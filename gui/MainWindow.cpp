@@ -34,6 +34,9 @@
 
 #include <sys/stat.h>
 
+// The icon is compiled into this static library; its resources must be registered by hand.
+static void registerResources() { Q_INIT_RESOURCE(resources); }
+
 namespace vp::gui {
 
 namespace {
@@ -68,6 +71,7 @@ bool isFolder(const std::string& path) {
 MainWindow::MainWindow(PhotoCleanupModel& model, QWidget* parent)
     : QMainWindow(parent), m_model(model), m_thumbnails(std::make_unique<ThumbnailLoader>(GroupLayout::thumbnailSide, devicePixelRatioF())),
       m_groups(std::make_unique<GroupListModel>(model)) {
+    registerResources();
     runDialog = [](QDialog& dialog) { return dialog.exec(); };
     setWindowTitle(QString::fromStdString(model.host().appName));
     setWindowIcon(QIcon::fromTheme("velmo-pristel", QIcon(":/velmo-pristel.svg")));
