@@ -8,70 +8,40 @@
 #include <QStyle>
 #include <QStyleFactory>
 
+#include <array>
+#include <iterator>
+
 namespace vp::gui {
 
 namespace {
 
-QPalette lightPalette() {
+// The roles a theme sets, in this order.
+constexpr QPalette::ColorRole themedRoles[] = {
+    QPalette::Window,      QPalette::WindowText, QPalette::Base,            QPalette::AlternateBase,
+    QPalette::Text,        QPalette::PlaceholderText, QPalette::Button,     QPalette::ButtonText,
+    QPalette::Mid,         QPalette::Dark,       QPalette::BrightText,      QPalette::Highlight,
+    QPalette::HighlightedText, QPalette::Link,   QPalette::ToolTipBase,     QPalette::ToolTipText,
+};
+using Colours = std::array<QRgb, std::size(themedRoles)>;
+
+constexpr Colours light{0xf4f4f2, 0x1d1d1f, 0xffffff, 0xeaeae8, 0x1d1d1f, 0x6e6e73, 0xfbfbfa, 0x1d1d1f,
+                        0xd2d2d0, 0x3a3a3c, 0xffffff, 0x2563eb, 0xffffff, 0x1d4ed8, 0xffffe8, 0x000000};
+constexpr Colours dark{0x242426, 0xe8e8ea, 0x2f2f32, 0x3a3a3d, 0xe8e8ea, 0xa0a0a6, 0x38383b, 0xe8e8ea,
+                       0x4a4a4e, 0x161618, 0xffffff, 0x3b82f6, 0xffffff, 0x7db3ff, 0x3a3a3d, 0xe8e8ea};
+constexpr Colours contrast{0x000000, 0xffffff, 0x000000, 0x202020, 0xffffff, 0xe0e0e0, 0x38383b, 0xffffff,
+                           0xffffff, 0x161618, 0xffffff, 0xffd400, 0x000000, 0x66ccff, 0x3a3a3d, 0xe8e8ea};
+
+QPalette paletteOf(const Colours& colours, QRgb disabledText) {
     QPalette palette;
-    palette.setColor(QPalette::Window, QColor(0xf4, 0xf4, 0xf2));
-    palette.setColor(QPalette::WindowText, QColor(0x1d, 0x1d, 0x1f));
-    palette.setColor(QPalette::Base, Qt::white);
-    palette.setColor(QPalette::AlternateBase, QColor(0xea, 0xea, 0xe8));
-    palette.setColor(QPalette::Text, QColor(0x1d, 0x1d, 0x1f));
-    palette.setColor(QPalette::PlaceholderText, QColor(0x6e, 0x6e, 0x73));
-    palette.setColor(QPalette::Button, QColor(0xfb, 0xfb, 0xfa));
-    palette.setColor(QPalette::ButtonText, QColor(0x1d, 0x1d, 0x1f));
-    palette.setColor(QPalette::Mid, QColor(0xd2, 0xd2, 0xd0));
-    palette.setColor(QPalette::Dark, QColor(0x3a, 0x3a, 0x3c));
-    palette.setColor(QPalette::BrightText, Qt::white);
-    palette.setColor(QPalette::Highlight, QColor(0x25, 0x63, 0xeb));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::Link, QColor(0x1d, 0x4e, 0xd8));
-    palette.setColor(QPalette::ToolTipBase, QColor(0xff, 0xff, 0xe8));
-    palette.setColor(QPalette::ToolTipText, Qt::black);
+    for (std::size_t role = 0; role < colours.size(); ++role) palette.setColor(themedRoles[role], QColor(colours[role]));
+    for (const auto role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText})
+        palette.setColor(QPalette::Disabled, role, QColor(disabledText));
     return palette;
 }
 
-QPalette darkPalette() {
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(0x24, 0x24, 0x26));
-    palette.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xea));
-    palette.setColor(QPalette::Base, QColor(0x2f, 0x2f, 0x32));
-    palette.setColor(QPalette::AlternateBase, QColor(0x3a, 0x3a, 0x3d));
-    palette.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xea));
-    palette.setColor(QPalette::PlaceholderText, QColor(0xa0, 0xa0, 0xa6));
-    palette.setColor(QPalette::Button, QColor(0x38, 0x38, 0x3b));
-    palette.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xea));
-    palette.setColor(QPalette::Mid, QColor(0x4a, 0x4a, 0x4e));
-    palette.setColor(QPalette::Dark, QColor(0x16, 0x16, 0x18));
-    palette.setColor(QPalette::BrightText, Qt::white);
-    palette.setColor(QPalette::Highlight, QColor(0x3b, 0x82, 0xf6));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::Link, QColor(0x7d, 0xb3, 0xff));
-    palette.setColor(QPalette::ToolTipBase, QColor(0x3a, 0x3a, 0x3d));
-    palette.setColor(QPalette::ToolTipText, QColor(0xe8, 0xe8, 0xea));
-    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x84));
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x84));
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x84));
-    return palette;
-}
-
-QPalette contrastPalette() {
-    QPalette palette = darkPalette();
-    palette.setColor(QPalette::Window, Qt::black);
-    palette.setColor(QPalette::Base, Qt::black);
-    palette.setColor(QPalette::AlternateBase, QColor(0x20, 0x20, 0x20));
-    palette.setColor(QPalette::Text, Qt::white);
-    palette.setColor(QPalette::WindowText, Qt::white);
-    palette.setColor(QPalette::ButtonText, Qt::white);
-    palette.setColor(QPalette::PlaceholderText, QColor(0xe0, 0xe0, 0xe0));
-    palette.setColor(QPalette::Mid, Qt::white);
-    palette.setColor(QPalette::Highlight, QColor(0xff, 0xd4, 0x00));
-    palette.setColor(QPalette::HighlightedText, Qt::black);
-    palette.setColor(QPalette::Link, QColor(0x66, 0xcc, 0xff));
-    return palette;
-}
+QPalette lightPalette() { return paletteOf(light, 0xa0a0a4); }
+QPalette darkPalette() { return paletteOf(dark, 0x808084); }
+QPalette contrastPalette() { return paletteOf(contrast, 0x9a9a9a); }
 
 QSettings windowSettings() {
     return QSettings(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/velmo-pristel/window.ini",

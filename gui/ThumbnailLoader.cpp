@@ -6,6 +6,8 @@
 #include <QMetaObject>
 
 #include <cmath>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace vp::gui {
 
@@ -78,6 +80,9 @@ void ThumbnailLoader::startWorkers() {
             if (m_queue.empty()) return;
         }
         m_pool.start([this] {
+            // Behind the GUI thread: on a machine with two cores a decoding worker must never
+            // take a frame's time from scrolling.
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
             while (true) {
                 QByteArray next;
                 {
@@ -93,6 +98,8 @@ void ThumbnailLoader::startWorkers() {
                     image = imageOf(bitmap.value());
                     if (image.width() > deviceSide || image.height() > deviceSide)
                         image = image.scaled(deviceSide, deviceSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+                    // The screen's own format, so painting it is a plain copy with no conversion.
+                    image = image.convertToFormat(QImage::Format_RGB32);
                     image.setDevicePixelRatio(m_pixelRatio);
                 }
                 QMetaObject::invokeMethod(this, [this, next, image] { deliver(next, image); }, Qt::QueuedConnection);
