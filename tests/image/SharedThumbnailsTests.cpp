@@ -130,7 +130,7 @@ TEST_F(SharedThumbnailsTest, ColdWritesTheStandardsPngAndWarmReadsItBack) {
     EXPECT_EQ(texts["Thumb::Size"], std::to_string(std::filesystem::file_size(picture)));
     EXPECT_EQ(texts["Thumb::Image::Width"], "400");
     EXPECT_EQ(texts["Thumb::Image::Height"], "200");
-    EXPECT_EQ(texts["Software"], "Velmo Pristel 0.1.0");
+    EXPECT_EQ(texts["Software"], "Velmo Pristel " VP_VERSION);
 
     // Garbage of the same size and time: only a read from the cache still shows the picture.
     const auto mtime = modificationSeconds(picture);
@@ -215,7 +215,7 @@ TEST_F(SharedThumbnailsTest, AnUndecodablePictureIsNotTriedAgainUntilItChanges) 
     const auto first = cache.get(broken, 128);
     ASSERT_FALSE(first);
     EXPECT_TRUE(cache.failedBefore(broken, *SharedThumbnails::stampOf(broken)));
-    EXPECT_NE(cache.failurePath(broken).find("/fail/velmo-pristel-0.1.0/"), std::string::npos);
+    EXPECT_NE(cache.failurePath(broken).find("/fail/velmo-pristel-" VP_VERSION "/"), std::string::npos);
     const auto second = cache.get(broken, 128);
     ASSERT_FALSE(second);
     EXPECT_EQ(second.error().detail, "The picture could not be read before and has not changed since.");
