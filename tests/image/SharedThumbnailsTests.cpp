@@ -41,7 +41,9 @@ void setModificationSeconds(const std::string& path, std::int64_t seconds) {
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-std::int64_t modificationSeconds(const std::string& path) { return SharedThumbnails::stampOf(path)->modificationSeconds; }
+std::int64_t modificationSeconds(const std::string& path) {
+    return SharedThumbnails::stampOf(path)->modificationSeconds;
+}
 
 // A thumbnail as another program writes it: a plain colour, compressed zTXt chunks (libvips's
 // way, and Qt's for long texts), alpha, its own keys.
@@ -91,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
         UriCase{"/home/jens/photos/me.png", "file:///home/jens/photos/me.png", "c6ee772d9e49320e97ec29a7eb5b1697.png"},
         UriCase{"/tmp/a b;#%?.jpg", "file:///tmp/a%20b%3B%23%25%3F.jpg", "0028bebd41773622360c87542bcdda42.png"},
         // UTF-8 and a byte that is not UTF-8, both as bytes.
-        UriCase{"/photos/Caf\xc3\xa9\xff.jpg", "file:///photos/Caf%C3%A9%FF.jpg", "03c3fc21be97ebc5c8ba22f3492fe02d.png"},
+        UriCase{"/photos/Caf\xc3\xa9\xff.jpg", "file:///photos/Caf%C3%A9%FF.jpg",
+                "03c3fc21be97ebc5c8ba22f3492fe02d.png"},
         UriCase{"/a/!$&'()*+,=:@~-_/b.jpg", "file:///a/!$&'()*+,=:@~-_/b.jpg", "42997142ab7addb21005f9f42064c7b1.png"},
         UriCase{"//home/./jens/x/../photos//me.png", "file:///home/jens/photos/me.png",
                 "c6ee772d9e49320e97ec29a7eb5b1697.png"}));
@@ -123,8 +126,10 @@ TEST_F(SharedThumbnailsTest, ColdWritesTheStandardsPngAndWarmReadsItBack) {
     EXPECT_EQ(chunks[0].data.substr(8, 2), std::string("\x08\x06", 2)); // 8-bit RGBA
     EXPECT_EQ(chunks[0].data[12], 0);                                   // not interlaced
     std::map<std::string, std::string> texts;
-    for (const auto& chunk : chunks)
-        if (chunk.type == "tEXt") texts[chunk.data.substr(0, chunk.data.find('\0'))] = chunk.data.substr(chunk.data.find('\0') + 1);
+    for (const auto& chunk : chunks) {
+        const auto end = chunk.data.find('\0');
+        if (chunk.type == "tEXt") texts[chunk.data.substr(0, end)] = chunk.data.substr(end + 1);
+    }
     EXPECT_EQ(texts["Thumb::URI"], "file://" + home.path() + "/photos/IMG%20%FF%201.jpg");
     EXPECT_EQ(texts["Thumb::MTime"], std::to_string(modificationSeconds(picture)));
     EXPECT_EQ(texts["Thumb::Size"], std::to_string(std::filesystem::file_size(picture)));
