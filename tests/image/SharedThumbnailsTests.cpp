@@ -45,12 +45,12 @@ std::int64_t modificationSeconds(const std::string& path) {
     return SharedThumbnails::stampOf(path)->modificationSeconds;
 }
 
-// A thumbnail as another program writes it: a plain colour, compressed zTXt chunks (libvips's
-// way, and Qt's for long texts), alpha, its own keys.
+// A thumbnail as another program writes it: half-transparent red, compressed zTXt chunks
+// (libvips's way, and Qt's for long texts), its own keys.
 void writeForeignThumbnail(const std::string& at, const std::string& uri, std::int64_t mtime, int side) {
     std::filesystem::create_directories(std::filesystem::path(at).parent_path());
     auto image = vips::VImage::black(side, side / 2, vips::VImage::option()->set("bands", 4))
-                     .linear({1, 1, 1, 1}, {200, 0, 0, 255})
+                     .linear({1, 1, 1, 1}, {200, 0, 0, 128})
                      .cast(VIPS_FORMAT_UCHAR)
                      .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
     image.set("png-comment-0-Thumb::MTime", std::to_string(mtime).c_str());
@@ -212,7 +212,8 @@ TEST_F(SharedThumbnailsTest, AnotherProgramsThumbnailIsShownAsItIs) {
     EXPECT_EQ(thumbnail->channels, 3);
     EXPECT_EQ(thumbnail->width, 128);
     EXPECT_EQ(thumbnail->height, 64);
-    EXPECT_NEAR(testing::cornerMean(thumbnail->pixels.data(), 128, 64, 3, 3), (200 + 0 + 0) / 3.0, 2.0);
+    // Flattened on white: red (200 + 255) / 2, green and blue 255 / 2.
+    EXPECT_NEAR(testing::cornerMean(thumbnail->pixels.data(), 128, 64, 3, 3), (227.5 + 127.5 + 127.5) / 3, 2.0);
 }
 
 TEST_F(SharedThumbnailsTest, AnUndecodablePictureIsNotTriedAgainUntilItChanges) {
