@@ -272,6 +272,16 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
     changed();
 }
 
+void PhotoCleanupModel::cancelScan() {
+    if (m_phase != Phase::scanning || !m_cancelFlag) return;
+    m_cancelFlag->cancel();
+    m_cancelFlag.reset(); // whatever the abandoned scan still posts is dropped
+    m_phase = Phase::idle;
+    m_progress = ScanProgress{};
+    m_stepProgress = {0, 0};
+    changed();
+}
+
 void PhotoCleanupModel::runInBackground(std::function<void()> work) {
     std::erase_if(m_background, [](const BackgroundTask& task) { return task.done->load(); }); // joins finished ones
     auto done = std::make_shared<std::atomic<bool>>(false);

@@ -94,6 +94,8 @@ public:
     // ---- Scanning
     bool canScan() const;
     void scan(std::optional<std::int64_t> downloadLimit = std::nullopt);
+    /// Stops the running scan; the model goes back to idle and nothing partial is shown.
+    void cancelScan();
     void setMeasuresEverything(bool measures);
     void invalidateResults();
 

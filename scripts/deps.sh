@@ -13,6 +13,7 @@ packages=(
   libtiff-dev
   libplist-dev
   libsqlite3-dev
+  qt6-base-dev libqt6svg6 fonts-dejavu-core  # the desktop window; its tests run offscreen
   shared-mime-info
   libopencv-contrib-dev opencv-data libdlib-dev libdlib-data python3-skimage
   time

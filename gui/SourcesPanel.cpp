@@ -1,0 +1,130 @@
+#include "SourcesPanel.h"
+
+#include "Texts.h"
+
+#include "engine/common/Text.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QVBoxLayout>
+
+namespace vp::gui {
+
+namespace {
+
+struct ScopeEntry {
+    Scope scope;
+    const char* title;
+    const char* unavailable; // why it is greyed, when it is
+};
+
+constexpr ScopeEntry scopeEntries[] = {
+    {Scope::folders, "Folders", nullptr},
+    {Scope::photosLibrary, "Photo library", "The photo library cannot be scanned in this version yet."},
+    {Scope::lightroom, "Lightroom Classic catalog", "Catalogs cannot be scanned in this version yet."},
+    {Scope::captureOne, "Capture One catalog", "Catalogs cannot be scanned in this version yet."},
+};
+
+} // namespace
+
+SourcesPanel::SourcesPanel(PhotoCleanupModel& model, QWidget* parent)
+    : QWidget(parent), m_model(model), m_scope(new QComboBox(this)), m_folders(new QListWidget(this)),
+      m_add(new QPushButton("Add Folder…", this)), m_remove(new QPushButton("Remove", this)),
+      m_protect(new QPushButton("Protect", this)) {
+    auto* layout = new QVBoxLayout(this);
+    auto* title = new QLabel("Look in", this);
+    emphasise(*title);
+    layout->addWidget(title);
+    for (const auto& entry : scopeEntries) {
+        m_scope->addItem(entry.title, static_cast<int>(entry.scope));
+        if (entry.unavailable) {
+            auto* items = qobject_cast<QStandardItemModel*>(m_scope->model());
+            QStandardItem* item = items->item(m_scope->count() - 1);
+            item->setEnabled(false);
+            item->setToolTip(entry.unavailable);
+        }
+    }
+    m_scope->setAccessibleName("Source");
+    layout->addWidget(m_scope);
+    auto* foldersTitle = new QLabel("Folders", this);
+    emphasise(*foldersTitle);
+    layout->addSpacing(8);
+    layout->addWidget(foldersTitle);
+    m_folders->setAccessibleName("Folders to check");
+    m_folders->setWordWrap(true);
+    m_folders->setSpacing(2);
+    layout->addWidget(m_folders, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_add);
+    buttons->addWidget(m_remove);
+    layout->addLayout(buttons);
+    m_protect->setCheckable(true);
+    m_protect->setToolTip("Copies in a protected folder are never marked and are preferred as the copy to keep.");
+    layout->addWidget(m_protect);
+
+    connect(m_add, &QPushButton::clicked, this, &SourcesPanel::chooseFolders);
+    connect(m_remove, &QPushButton::clicked, this, [this] {
+        if (const auto source = selectedSource()) m_model.remove(source->path);
+    });
+    connect(m_protect, &QPushButton::clicked, this, [this](bool checked) {
+        if (const auto source = selectedSource()) m_model.setProtected(source->path, checked);
+    });
+    connect(m_folders, &QListWidget::currentRowChanged, this, [this] {
+        const auto source = selectedSource();
+        m_remove->setEnabled(source.has_value());
+        m_protect->setEnabled(source.has_value());
+        m_protect->setChecked(source && source->isProtected);
+    });
+    connect(m_scope, &QComboBox::activated, this, [this](int index) {
+        m_model.setScope(static_cast<Scope>(m_scope->itemData(index).toInt()));
+    });
+    refresh();
+}
+
+std::optional<PhotoSource> SourcesPanel::selectedSource() const {
+    const int row = m_folders->currentRow();
+    const auto& sources = m_model.sources();
+    if (row < 0 || row >= static_cast<int>(sources.size())) return std::nullopt;
+    return sources[static_cast<std::size_t>(row)];
+}
+
+void SourcesPanel::chooseFolders() {
+    QFileDialog dialog(this, "Choose folders to check.");
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setDirectory(qtPath(m_model.host().homeFolder));
+    if (dialog.exec() != QDialog::Accepted) return;
+    std::vector<std::string> paths;
+    for (const QString& chosen : dialog.selectedFiles()) paths.push_back(pathBytes(chosen));
+    m_model.add(paths);
+}
+
+void SourcesPanel::refresh() {
+    const int keepRow = m_folders->currentRow();
+    m_folders->clear();
+    for (const auto& source : m_model.sources()) {
+        QString text = shown(lastPathComponent(source.path));
+        QString detail = source.volumeName.empty() ? QString() : "On " + shown(source.volumeName);
+        if (source.isExternal) detail += detail.isEmpty() ? "External drive" : QString::fromUtf8(" · external drive");
+        if (source.isProtected) detail += detail.isEmpty() ? "Protected" : QString::fromUtf8(" · protected");
+        if (!detail.isEmpty()) text += "\n" + detail;
+        auto* item = new QListWidgetItem(text, m_folders);
+        item->setToolTip(shownPath(m_model.host(), source.path));
+        item->setIcon(style()->standardIcon(source.isExternal ? QStyle::SP_DriveHDIcon : QStyle::SP_DirIcon));
+    }
+    m_folders->setCurrentRow(std::min(keepRow, m_folders->count() - 1));
+    const auto source = selectedSource();
+    m_remove->setEnabled(source.has_value());
+    m_protect->setEnabled(source.has_value());
+    m_protect->setChecked(source && source->isProtected);
+    const bool busy = m_model.phase() == Phase::executing;
+    m_add->setEnabled(!busy);
+    for (int index = 0; index < m_scope->count(); ++index)
+        if (static_cast<Scope>(m_scope->itemData(index).toInt()) == m_model.scope()) m_scope->setCurrentIndex(index);
+}
+
+} // namespace vp::gui
