@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Times the shared thumbnail cache on 1,000 pictures (or COUNT): cold (an empty cache, so every
 # picture is decoded and its PNG written) and warm (the same cache again, so only PNGs are read),
-# with 1 and with 4 worker threads, beside the picture service alone, and prints milliseconds per picture, pictures per second,
-# peak memory and the cache's size on disk.
+# with 1 and with 4 worker threads, beside the picture service alone (no cache), and prints
+# milliseconds per picture, pictures per second, peak memory and the cache's size on disk.
 #   bench/shared_thumbnails.sh [--size N] [--count N] [FOLDER]
 # Without FOLDER the pictures are made here: 25 distinct 12-megapixel JPEGs (4032 × 3024, as a
 # phone writes them, enlarged from the bundled samples), each reached under 40 names through hard

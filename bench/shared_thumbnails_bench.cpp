@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
     ::getrusage(RUSAGE_SELF, &usage);
     std::printf("pictures %zu failed %d seconds %.3f ms_per_picture %.2f peak_rss_mb %.1f mean_pixels %.0f\n",
                 paths.size(), failed.load(), seconds, 1000.0 * seconds / static_cast<double>(paths.size()),
-                usage.ru_maxrss / 1024.0, static_cast<double>(pixelsReturned.load()) / static_cast<double>(paths.size()));
+                usage.ru_maxrss / 1024.0,
+                static_cast<double>(pixelsReturned.load()) / static_cast<double>(paths.size()));
     return failed.load() == 0 ? 0 : 1;
 }

@@ -30,7 +30,7 @@ fi
 data=$(cd "$(dirname "$0")/../data" && pwd)
 # An XDG variable that is not an absolute path is to be ignored.
 data_home=${XDG_DATA_HOME:-}
-[[ $data_home == /* ]] || data_home=$HOME/.local/share
+[[ $data_home == /* ]] || data_home=${HOME:?"Neither XDG_DATA_HOME nor HOME is set."}/.local/share
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -89,10 +89,11 @@ Result<std::string, ImageFailure> encodePng(const Bitmap& image, const std::vect
             VImage::option()
                 ->set("strip", true)
                 ->set("interlace", false)
-                ->set("compression", 6)
-                // Adaptive row filters, as libpng chooses by default: photos come out about a
-                // quarter smaller than unfiltered, for no measurable time.
-                ->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL));
+                // Adaptive row filters make a photo's thumbnail about a fifth smaller than none;
+                // with them, zlib's level 1 is within 6% of level 6 in size and over ten times
+                // faster (a 256-pixel thumbnail: about 5 ms against 100).
+                ->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL)
+                ->set("compression", 1));
         const auto release = [](VipsBlob* owned) { vips_area_unref(VIPS_AREA(owned)); };
         const std::unique_ptr<VipsBlob, decltype(release)> owner(blob, release);
         std::size_t size = 0;
@@ -136,7 +137,23 @@ Result<Bitmap, ImageFailure> decodePng(std::string_view bytes) {
     if (!looksLikePng(bytes)) return Unexpected{failure(ImageFailure::Kind::notDecodable, "It is not a PNG.")};
     if (!startVips()) return Unexpected{failure(ImageFailure::Kind::cannotOpen, "The image library did not start.")};
     try {
-        return toBitmap(openPng(bytes, VIPS_FAIL_ON_ERROR));
+        const VImage image = openPng(bytes, VIPS_FAIL_ON_ERROR);
+        // The standard's own format, 8-bit RGBA, is flattened here in integers: libvips would
+        // go through floating point and take half as long again as the decoding.
+        if (image.bands() != 4 || image.format() != VIPS_FORMAT_UCHAR ||
+            image.interpretation() != VIPS_INTERPRETATION_sRGB)
+            return toBitmap(image);
+        std::size_t size = 0;
+        const std::unique_ptr<void, decltype(&g_free)> memory(image.write_to_memory(&size), &g_free);
+        const auto* rgba = static_cast<const std::uint8_t*>(memory.get());
+        Bitmap bitmap{image.width(), image.height(), 3, std::vector<std::uint8_t>(size / 4 * 3)};
+        for (std::size_t from = 0, to = 0; from + 3 < size; from += 4, to += 3) {
+            const unsigned alpha = rgba[from + 3];
+            for (int channel = 0; channel < 3; ++channel)
+                bitmap.pixels[to + channel] =
+                    static_cast<std::uint8_t>((rgba[from + channel] * alpha + 255 * (255 - alpha) + 127) / 255);
+        }
+        return bitmap;
     } catch (const VError& error) {
         return Unexpected{failure(error)};
     }

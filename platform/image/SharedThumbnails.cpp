@@ -87,7 +87,8 @@ std::optional<std::int64_t> decimal(std::string_view text) {
 }
 
 const std::string* textNamed(const std::vector<ImageDecoders::PngText>& texts, std::string_view keyword) {
-    const auto found = std::find_if(texts.begin(), texts.end(), [&](const auto& text) { return text.keyword == keyword; });
+    const auto found =
+        std::find_if(texts.begin(), texts.end(), [&](const auto& text) { return text.keyword == keyword; });
     return found == texts.end() ? nullptr : &found->text;
 }
 
