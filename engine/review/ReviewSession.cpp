@@ -1,5 +1,7 @@
 #include "ReviewSession.h"
 
+#include <algorithm>
+
 #include <cassert>
 #include <utility>
 
@@ -10,6 +12,14 @@ ReviewSession::ReviewSession(std::vector<DuplicateGroup> groups, std::shared_ptr
     : groups(std::move(groups)), locks(std::move(locks)), protectedRoots(std::move(protectedRoots)),
       inboxFolders(std::move(inboxFolders)) {
     assert(this->locks != nullptr);
+    index();
+}
+
+void ReviewSession::index() const {
+    m_where.clear();
+    for (std::size_t group = 0; group < groups.size(); ++group)
+        for (std::size_t member = 0; member < groups[group].members.size(); ++member)
+            m_where.try_emplace(groups[group].members[member].path, group, member); // the first stays
 }
 
 KeeperPolicy::Context ReviewSession::context() const {
@@ -43,18 +53,28 @@ KeeperPolicy::Context ReviewSession::context() const {
 }
 
 const DuplicateGroup* ReviewSession::group(const std::string& path) const {
-    for (const DuplicateGroup& candidate : groups)
-        for (const PhotoAsset& member : candidate.members)
-            if (member.path == path) return &candidate;
-    return nullptr;
+    const PhotoAsset* member = asset(path);
+    return member != nullptr ? &groups[m_where.at(path).first] : nullptr;
 }
 
 const PhotoAsset* ReviewSession::asset(const std::string& path) const {
-    const DuplicateGroup* found = group(path);
-    if (found == nullptr) return nullptr;
-    for (const PhotoAsset& member : found->members)
-        if (member.path == path) return &member;
-    return nullptr;
+    const auto lookUp = [&]() -> const PhotoAsset* {
+        const auto found = m_where.find(path);
+        if (found == m_where.end()) return nullptr;
+        const auto [group, member] = found->second;
+        if (group >= groups.size() || member >= groups[group].members.size()) return nullptr;
+        const PhotoAsset& asset = groups[group].members[member];
+        return asset.path == path ? &asset : nullptr;
+    };
+    if (const PhotoAsset* found = lookUp()) return found;
+    // Not where the index says: either in no group, or `groups` changed since it was made.
+    const bool anywhere = std::any_of(groups.begin(), groups.end(), [&](const DuplicateGroup& candidate) {
+        return std::any_of(candidate.members.begin(), candidate.members.end(),
+                           [&](const PhotoAsset& member) { return member.path == path; });
+    });
+    if (!anywhere) return nullptr;
+    index();
+    return lookUp();
 }
 
 bool ReviewSession::isLocked(const std::string& path) const {

@@ -15,6 +15,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace vp {
@@ -90,6 +92,10 @@ private:
     std::int64_t markSuggested(const DuplicateGroup& group);
 
     std::set<std::string> m_marks;
+    /// Where each path first appears: (group, member). Built with the session and made again
+    /// when `groups` was changed since; a view asks for thousands of pictures a second.
+    mutable std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> m_where;
+    void index() const;
 };
 
 } // namespace vp
