@@ -1,5 +1,7 @@
 #include "AtomicFile.h"
 
+#include "WriteAll.h"
+
 #include "engine/common/Text.h"
 #include "platform/SystemError.h"
 
@@ -16,19 +18,6 @@ namespace {
 
 std::string failure(std::string_view step, int code) {
     return std::string(step) + ": " + systemErrorText(code);
-}
-
-/// Writes everything, resuming after short writes and signals.
-bool writeAll(int fd, std::string_view content) {
-    while (!content.empty()) {
-        const ssize_t written = ::write(fd, content.data(), content.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        content.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 } // namespace

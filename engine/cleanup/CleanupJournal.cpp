@@ -4,6 +4,7 @@
 #include "platform/FileLock.h"
 #include "platform/RegularFile.h"
 #include "platform/SystemError.h"
+#include "platform/WriteAll.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,19 +23,6 @@ JournalError::JournalError(std::string message, std::string path)
     : std::runtime_error(message + " (" + path + ")"), m_path(std::move(path)) {}
 
 namespace {
-
-/// Writes everything, resuming after short writes and signals; the error number or 0.
-int writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return 0;
-}
 
 /// Forces a folder's entries to disk, so a file just created in it survives a crash.
 void syncFolder(const std::string& folder) {
@@ -107,7 +95,7 @@ CleanupJournal::CleanupJournal(CleanupJournal&& other) noexcept
 void CleanupJournal::write(const Entry& entry) {
     // Names that are not UTF-8 are escaped by the JSON layer, so every entry has a text form.
     std::string line = encodeJson(entry).dump() + '\n';
-    if (const int code = writeAll(m_fd, line)) throw JournalError(code, m_url);
+    if (!writeAll(m_fd, line)) throw JournalError(errno, m_url);
     if (::fsync(m_fd) != 0) throw JournalError(errno, m_url);
 }
 
@@ -135,7 +123,7 @@ CleanupJournal CleanupJournal::openForAppending(const std::string& url) {
     if (::close(reader) != 0 && problem == 0) problem = errno;
     if (problem != 0) throw JournalError(problem, url);
     if (last != '\n') {
-        if (const int code = writeAll(journal.m_fd, "\n")) throw JournalError(code, url);
+        if (!writeAll(journal.m_fd, "\n")) throw JournalError(errno, url);
     }
     return journal;
 }

@@ -6,6 +6,7 @@
 #include "engine/common/Text.h"
 #include "platform/FolderHandle.h"
 #include "platform/SystemError.h"
+#include "platform/WriteAll.h"
 
 #include <cerrno>
 #include <ctime>
@@ -128,18 +129,6 @@ std::string trashName(const std::string& name, int attempt) {
         stem.resize(keep);
     }
     return stem + tail;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 } // namespace

@@ -24,14 +24,6 @@ constexpr std::string_view pngSignature = "\x89PNG\r\n\x1a\n";
 constexpr std::size_t afterHeaderChunk = 8 + 4 + 4 + 13 + 4;
 constexpr std::string_view commentPrefix = "png-comment-";
 
-ImageFailure failure(ImageFailure::Kind kind, std::string detail) { return {kind, std::move(detail)}; }
-
-ImageFailure failure(const VError& error) {
-    vips_error_clear();
-    std::string detail = error.what();
-    while (!detail.empty() && detail.back() == '\n') detail.pop_back();
-    return {ImageFailure::Kind::damaged, std::move(detail)};
-}
 
 void appendBigEndian(std::string& bytes, std::uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>((value >> shift) & 0xFF));

@@ -6,6 +6,7 @@
 #include "platform/Home.h"
 #include "platform/RegularFile.h"
 #include "platform/SystemError.h"
+#include "platform/WriteAll.h"
 
 #include <openssl/evp.h>
 
@@ -119,18 +120,6 @@ CachedThumbnail readEntry(const std::string& file, const std::string& uri, const
     auto bitmap = ImageDecoders::decodePng(read.content);
     if (!bitmap) return {Status::damaged, {}};
     return {Status::found, std::move(bitmap).value()};
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 // Each missing folder on the way is made private, as the standard asks of the cache's folders

@@ -12,4 +12,8 @@ namespace vp::ImageDecoders {
 /// alpha (flattened on white, as a viewer shows it). Throws vips::VError when libvips fails.
 Bitmap toBitmap(vips::VImage image);
 
+ImageFailure failure(ImageFailure::Kind kind, std::string detail);
+/// libvips's message as a damaged picture's failure.
+ImageFailure failure(const vips::VError& error);
+
 } // namespace vp::ImageDecoders

@@ -20,16 +20,6 @@ namespace {
 using vips::VError;
 using vips::VImage;
 
-ImageFailure failure(ImageFailure::Kind kind, std::string detail) { return {kind, std::move(detail)}; }
-
-ImageFailure failure(const VError& error) {
-    // libvips collects messages in one process-wide buffer; emptied here, the next failure
-    // does not carry this one's text.
-    vips_error_clear();
-    std::string detail = error.what();
-    while (!detail.empty() && detail.back() == '\n') detail.pop_back();
-    return {ImageFailure::Kind::damaged, std::move(detail)};
-}
 
 void discardLogMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
@@ -140,6 +130,17 @@ VImage openHeader(const std::string& path) {
 }
 
 } // namespace
+
+ImageFailure failure(ImageFailure::Kind kind, std::string detail) { return {kind, std::move(detail)}; }
+
+ImageFailure failure(const VError& error) {
+    // libvips collects messages in one process-wide buffer; emptied here, the next failure
+    // does not carry this one's text.
+    vips_error_clear();
+    std::string detail = error.what();
+    while (!detail.empty() && detail.back() == '\n') detail.pop_back();
+    return {ImageFailure::Kind::damaged, std::move(detail)};
+}
 
 Bitmap toBitmap(VImage image) {
     if (image.interpretation() != VIPS_INTERPRETATION_sRGB || image.format() != VIPS_FORMAT_UCHAR)
