@@ -23,8 +23,9 @@ namespace vp::gui {
 
 namespace {
 
-// Past this, 1:1 would need more memory than a comparison is worth.
-constexpr int largestComparedSide = 12000;
+// Past this, 1:1 would need more memory than a comparison is worth (8192 × 6144 pixels are
+// 150 MB a picture); a larger picture is compared at this size.
+constexpr int largestComparedSide = 8192;
 
 } // namespace
 

@@ -212,6 +212,7 @@ void MainWindow::refresh() {
                                     .arg(QString::fromUtf8(modeName.data(), static_cast<qsizetype>(modeName.size())).toLower(),
                                          countText(compared, "picture", "pictures")));
         }
+        if (m_pages->currentWidget() != m_resultsPage && !none) m_results->setFocus(); // the keys work at once
         m_pages->setCurrentWidget(m_resultsPage);
         break;
     }
