@@ -29,10 +29,13 @@ enum Status : int {
     incomplete = 4, ///< some pictures were skipped or failed
 };
 
-/// The status when the arguments name a command (the program's path first); absent otherwise.
-std::optional<int> runIfAsked(const std::vector<std::string>& arguments);
+/// True for "clean", "history" and "put-back".
+bool isCommand(std::string_view word);
 
-extern const char* const help;
+/// The status when the arguments name a command (the program's path first); absent otherwise.
+/// Options not understood, or not taken by that command, are one line on standard error and
+/// status 2; `COMMAND --help` prints the command's help.
+std::optional<int> runIfAsked(const std::vector<std::string>& arguments);
 
 // ---- Parts, exposed for tests
 
