@@ -797,6 +797,12 @@ std::string historyLine(std::size_t number, const CleanupReport& report) {
 
 std::string absolutePath(const std::string& path) { return CommandLine::absolutePath(path); }
 
+std::optional<std::string> argumentProblem(const std::vector<std::string>& arguments) {
+    const auto options = parse(arguments);
+    if (options) return std::nullopt;
+    return options.error();
+}
+
 bool isCommand(std::string_view word) { return word == "clean" || word == "history" || word == "put-back"; }
 
 std::optional<int> runIfAsked(const std::vector<std::string>& arguments) {

@@ -39,6 +39,10 @@ std::optional<int> runIfAsked(const std::vector<std::string>& arguments);
 
 // ---- Parts, exposed for tests
 
+/// Why the arguments of a command (the program's path first, then the command) are not
+/// understood, in one line; none when they are.
+std::optional<std::string> argumentProblem(const std::vector<std::string>& arguments);
+
 /// The cleanup `which` names among `reports` (newest first): its index, or the sentence that
 /// refuses it. A number of fewer than 8 digits is the position in `history` (1 is the newest)
 /// and nothing else; anything else is the start of an id, at least 8 characters long, that
