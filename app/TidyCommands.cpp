@@ -471,6 +471,7 @@ Walk chooseGroups(Session& session) {
             }
             if (answer->empty() || *answer == "y" || *answer == "Y") {
                 model.markSuggested(group.id);
+                std::printf("  Keeping %zu, as suggested.\n", suggested);
                 break;
             }
             if (*answer == "a" || *answer == "A") {

@@ -17,6 +17,7 @@ packages=(
   libopencv-contrib-dev opencv-data libdlib-dev libdlib-data python3-skimage
   time
   python3 libimage-exiftool-perl
+  pandoc python3-jsonschema  # the manual page; the JSON documents checked against their schema
   clang libclang-rt-14-dev  # libFuzzer, for the fuzz tests of the readers
 )
 
