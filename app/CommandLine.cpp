@@ -196,6 +196,14 @@ std::string localTimestamp(Timestamp time) {
     return localTimestamp(static_cast<std::int64_t>(std::chrono::floor<std::chrono::seconds>(time).time_since_epoch().count()));
 }
 
+std::string wallClockTimestamp(Timestamp time) {
+    const std::time_t seconds = static_cast<std::time_t>(std::chrono::floor<std::chrono::seconds>(time).time_since_epoch().count());
+    std::tm parts{};
+    if (gmtime_r(&seconds, &parts) == nullptr) return {};
+    char text[32];
+    return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts));
+}
+
 std::string jsonText(const Json& json) { return json.dump(-1, ' ', true); }
 
 std::string pictures(std::size_t count) { return std::to_string(count) + (count == 1 ? " picture" : " pictures"); }

@@ -92,6 +92,10 @@ Json header(std::string_view command);
 std::string localTimestamp(Timestamp time);
 std::string localTimestamp(std::int64_t seconds);
 
+/// A camera's own date and time, kept as if it were UTC, written without a zone:
+/// "2021-06-12T09:14:03".
+std::string wallClockTimestamp(Timestamp time);
+
 /// JSON for scripts, in ASCII alone: no byte of it can act on a terminal it is printed to.
 std::string jsonText(const Json& json);
 

@@ -106,7 +106,7 @@ Json groupJson(const DuplicateGroup& group, const SimilarityIndex* index) {
         entry["date"] = CommandLine::localTimestamp(member.snapshot.modifiedSeconds);
         if (index != nullptr)
             if (const auto features = index->featuresFor(member); features && features->captureDate)
-                entry["captureDate"] = CommandLine::localTimestamp(*features->captureDate).substr(0, 19);
+                entry["captureDate"] = CommandLine::wallClockTimestamp(*features->captureDate);
         if (const auto score = scores.find(member.path); score != scores.end()) entry["quality"] = score->second;
         Json notes = Json::array();
         if (const auto hint = hints.find(member.path); hint != hints.end()) notes.push_back(hint->second);

@@ -602,7 +602,10 @@ int clean(const Options& options) {
     struct Tell {
         const std::vector<CommandLine::LeftOut>& items;
         bool list;
-        ~Tell() { CommandLine::tellLeftOut(stderr, items, list); }
+        ~Tell() {
+            std::fflush(stdout); // after what standard output says, where both go to one place
+            CommandLine::tellLeftOut(stderr, items, list);
+        }
     } tell{leftOut, options.listSkipped};
 
     if (options.interactive) {

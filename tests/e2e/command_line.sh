@@ -8,6 +8,7 @@ set -euo pipefail
 source "$(dirname "$0")/home.sh" "$@"
 schema=$3 validate=$(dirname "$0")/validate_json.py
 photos=$HOME/photos
+export TZ=UTC # the samples are dated in UTC; commands below choose their own zone
 copy_samples
 echo "not a picture" >"$photos/Downloads/damaged.jpg"
 mkdir -p "$photos/.thumbnails" && cp "$photos/Sent/coffee-for-mum.jpg" "$photos/.thumbnails/"
@@ -69,7 +70,7 @@ grep -qxF "  hidden: $photos/.thumbnails" "$work/listed.err" || fail "--skipped:
 
 # ---- JSON documents fit the schema, whatever the outcome.
 "$program" --json --exact "$photos" >"$work/exact.json" 2>/dev/null || fail "--exact --json exited $?"
-"$program" --json --similar broad "$photos" >"$work/similar.json" 2>/dev/null || fail "--similar --json exited $?"
+TZ=Asia/Kolkata "$program" --json --similar broad "$photos" >"$work/similar.json" 2>/dev/null || fail "--similar --json exited $?"
 "$program" --series "$photos" --json >"$work/series.json" 2>/dev/null || fail "--series --json exited $?"
 "$program" clean --dry-run --json --mode similar "$photos" >"$work/planned.json" 2>/dev/null || fail "clean --dry-run --json exited $?"
 "$program" clean --yes --json "$photos" >"$work/finished.json" 2>"$work/finished.err" || fail "clean --yes --json exited $?"
@@ -82,6 +83,10 @@ load = lambda name: json.load(open(f"{work}/{name}.json"))
 exact, similar, finished, nothing = load("exact"), load("similar"), load("finished"), load("nothing")
 assert [g["kind"] for g in exact["groups"]] == ["identical", "identical"], exact["groups"]
 assert similar["preset"] == "broad" and similar["summary"]["closePairs"] > 0
+# The file's date in local time with its offset; the camera's own clock as written, in any zone.
+camera = [m for g in similar["groups"] for m in g["members"] if m["path"].endswith("Camera/2021-06-12/IMG_0101.jpg")]
+assert camera and camera[0]["date"] == "2021-06-12T14:44:03+05:30", camera
+assert camera[0]["captureDate"] == "2021-06-12T09:14:03", camera
 assert {s["reason"] for s in exact["skipped"]} == {"corrupt", "hidden"}, exact["skipped"]
 for group in exact["groups"]:
     keepers = [m for m in group["members"] if m["keeper"]]
