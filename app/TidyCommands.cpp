@@ -454,7 +454,9 @@ Walk chooseGroups(Session& session) {
             if (member.isExternalVolume && member.volumeName) facts += ", on " + displayable(*member.volumeName);
             if (const auto refusal = model.session()->refusal(member.path); refusal && member.path != suggestion.keeperID)
                 facts += ", stays: " + displayable(refusal->message());
-            std::printf("  %zu. %s\n     %s\n", m + 1, session.shown(member.path).c_str(), facts.c_str());
+            const int width = group.members.size() < 10 ? 1 : group.members.size() < 100 ? 2 : 3;
+            std::printf("  %*zu. %s\n  %*s  %s\n", width, m + 1, session.shown(member.path).c_str(), width, "",
+                        facts.c_str());
         }
         std::printf("  Suggested: keep %zu. %s.\n", suggested, displayable(suggestion.reason).c_str());
         std::fflush(stdout);
