@@ -18,7 +18,8 @@ function __velmo_pristel_no_command
 end
 
 function __velmo_pristel_in
-    test (__velmo_pristel_command) = $argv[1]
+    set -l command (__velmo_pristel_command)
+    test "$command" = $argv[1]
 end
 
 complete -c velmo-pristel -f

@@ -56,7 +56,19 @@ completes "oldest,mostPixels oldest,mostSmiles" velmo-pristel clean --priorities
 completes "--interactive" velmo-pristel clean --int
 completes "--json" velmo-pristel history --j
 if command -v zsh >/dev/null; then zsh -n "$completions/_velmo-pristel" || fail "zsh cannot read its completion"; fi
-if command -v fish >/dev/null; then fish -n "$completions/velmo-pristel.fish" || fail "fish cannot read its completion"; fi
+if command -v fish >/dev/null; then
+    fish -n "$completions/velmo-pristel.fish" || fail "fish cannot read its completion"
+    fish_completes() { # EXPECTED LINE: the candidates fish offers, without their descriptions
+        local expected=$1 got
+        got=$(cd "$work" && fish -c 'source $argv[1]; complete -C $argv[2]' "$completions/velmo-pristel.fish" "$2" 2>&1 |
+            cut -f1 | tr '\n' ' ')
+        [[ "$got" == "$expected " ]] || fail "fish completes \"$2\" to \"$got\", not \"$expected\""
+    }
+    fish_completes "--series --similar --skipped" "velmo-pristel --s"
+    fish_completes "exact series similar" "velmo-pristel clean --mode "
+    fish_completes "--interactive" "velmo-pristel clean --int"
+    fish_completes "--json" "velmo-pristel history --j"
+fi
 
 # ---- The installation puts everything in place.
 cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install failed"
