@@ -196,6 +196,12 @@ std::string localTimestamp(Timestamp time) {
     return localTimestamp(static_cast<std::int64_t>(std::chrono::floor<std::chrono::seconds>(time).time_since_epoch().count()));
 }
 
+std::string localDateTime(std::int64_t seconds) {
+    std::string text = localTimestamp(seconds).substr(0, 19);
+    if (text.size() == 19) text[10] = ' ';
+    return text;
+}
+
 std::string wallClockTimestamp(Timestamp time) {
     const std::time_t seconds = static_cast<std::time_t>(std::chrono::floor<std::chrono::seconds>(time).time_since_epoch().count());
     std::tm parts{};

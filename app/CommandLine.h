@@ -92,6 +92,9 @@ Json header(std::string_view command);
 std::string localTimestamp(Timestamp time);
 std::string localTimestamp(std::int64_t seconds);
 
+/// For people: "2026-05-12 17:15:04", the local date and time in ISO 8601's order.
+std::string localDateTime(std::int64_t seconds);
+
 /// A camera's own date and time, kept as if it were UTC, written without a zone:
 /// "2021-06-12T09:14:03".
 std::string wallClockTimestamp(Timestamp time);

@@ -449,8 +449,7 @@ Walk chooseGroups(Session& session) {
             std::string facts = bytesText(member.snapshot.size);
             if (member.pixelWidth && member.pixelHeight)
                 facts += ", " + std::to_string(*member.pixelWidth) + " \u00d7 " + std::to_string(*member.pixelHeight);
-            facts += ", " + CommandLine::localTimestamp(member.snapshot.modifiedSeconds).substr(0, 19);
-            facts.replace(facts.size() - 9, 1, " "); // "2021-06-12 09:14:03"
+            facts += ", " + CommandLine::localDateTime(member.snapshot.modifiedSeconds);
             if (member.isExternalVolume && member.volumeName) facts += ", on " + displayable(*member.volumeName);
             if (const auto refusal = model.session()->refusal(member.path); refusal && member.path != suggestion.keeperID)
                 facts += ", stays: " + displayable(refusal->message());
@@ -791,9 +790,8 @@ std::variant<std::size_t, std::string> chooseCleanup(const std::vector<CleanupRe
 }
 
 std::string historyLine(std::size_t number, const CleanupReport& report) {
-    std::string when = CommandLine::localTimestamp(report.started).substr(0, 19);
-    if (when.size() == 19) when[10] = ' ';
-    std::string line = std::to_string(number) + ". " + when + "  " + std::to_string(report.moved()) + " moved, " +
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(report.started).time_since_epoch().count();
+    std::string line = std::to_string(number) + ". " + CommandLine::localDateTime(seconds) + "  " + std::to_string(report.moved()) + " moved, " +
                        std::to_string(report.skipped()) + " skipped, " + std::to_string(report.failed()) + " failed, " +
                        std::to_string(report.restored()) + " put back";
     if (report.reconciled) line += " (interrupted, reconciled)";
