@@ -1,6 +1,10 @@
 // The terminal's own rules: which cleanup an argument names, what a history line says, and
 // where a relative path points.
+#include "app/Help.h"
 #include "app/TidyCommands.h"
+#include "engine/common/Text.h"
+#include "engine/review/KeeperPolicy.h"
+#include "engine/similarity/SimilarityIndex.h"
 
 #include "tests/support/TempDir.h"
 
@@ -121,6 +125,27 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"clean", "--json", "photos"}, "clean --json needs --yes or --dry-run: it never asks."},
         ArgumentCase{{"clean", "--json", "--interactive", "--yes", "photos"}, "--interactive and --json do not go together."},
         ArgumentCase{{"clean", "--\nx", "photos"}, "Unknown option for clean: --\\nx (velmo-pristel clean --help lists them)"}));
+
+// The help fits a terminal of 100 columns and gives every priority and preset a line of its own,
+// made from the same names the settings use.
+TEST(HelpTexts, FitTheTerminalAndListEveryPriorityAndPreset) {
+    for (const std::string& text : {Help::program(), Help::clean(), Help::history(), Help::putBack()}) {
+        for (const auto& line : split(text, '\n')) EXPECT_LE(line.size(), 100u) << line;
+        EXPECT_TRUE(text.ends_with("\n"));
+    }
+    const std::string clean = "\n" + Help::clean();
+    for (const auto priority : allCases<KeeperPolicy::Priority>()) {
+        const std::string line = "\n  " + std::string(rawValue(priority));
+        EXPECT_NE(clean.find(line + " "), std::string::npos) << line;
+        EXPECT_NE(clean.find(std::string(KeeperPolicy::name(priority))), std::string::npos);
+    }
+    for (const auto preset : allCases<SimilarityPreset>()) {
+        EXPECT_NE(clean.find("\n  " + std::string(rawValue(preset)) + " "), std::string::npos);
+        EXPECT_NE(Help::program().find("\n  " + std::string(rawValue(preset)) + " "), std::string::npos);
+    }
+    EXPECT_NE(clean.find("Standard order: eyesOpen,bestQuality,mostSmiles,mostPixels,filedNotInbox,oldest,shallowest\n"),
+              std::string::npos);
+}
 
 TEST(RelativePaths, AreTakenFromTheWorkingFolder) {
     testing::TempDir dir;
