@@ -509,6 +509,7 @@ Walk chooseGroups(Session& session) {
 
 /// Asks "Move … to the Trash? [y/N]" on standard error; true for y or yes.
 bool approved(const CleanupPlan& plan) {
+    std::fflush(stdout); // the plan before the question, where both go to one place
     std::fprintf(stderr, "Move %s (%s) to the Trash? [y/N] ", pictures(plan.removals.size()).c_str(),
                  bytesText(plan.totalBytes()).c_str());
     std::fflush(stderr);

@@ -105,6 +105,10 @@ echo n | "$program" clean "$photos" >"$work/asked.out" 2>"$work/asked.err" || st
 grep -qF 'to the Trash? [y/N]' "$work/asked.err" || fail "no question on standard error: $(cat "$work/asked.err")"
 ! grep -qF '[y/N]' "$work/asked.out" || fail "the question went to standard output"
 [[ "$(tail -1 "$work/asked.out")" == "Nothing was moved." ]] || fail "declined: $(tail -2 "$work/asked.out")"
+# Into one file, the question still comes after the plan it asks about.
+echo n | "$program" clean "$photos" >"$work/merged.txt" 2>&1 || true
+[[ $(grep -n '^Plan: ' "$work/merged.txt" | cut -d: -f1) -lt $(grep -n 'to the Trash? \[y/N\]' "$work/merged.txt" | cut -d: -f1) ]] ||
+    fail "the question came before the plan: $(cat "$work/merged.txt")"
 
 # ---- history: ISO 8601 dates in local time, in JSON too.
 TZ=Asia/Kolkata "$program" history >"$work/history.txt" || fail "history exited $?"
