@@ -1,5 +1,8 @@
 #include "TidyCommands.h"
 
+#include "CommandLine.h"
+#include "Help.h"
+
 #include "engine/cleanup/CleanupJournal.h"
 #include "engine/common/PathRules.h"
 #include "engine/common/Text.h"
@@ -15,36 +18,20 @@
 #include <iostream>
 #include <mutex>
 #include <pthread.h>
+#include <set>
 #include <sys/stat.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
 namespace vp::TidyCommands {
 
-const char* const help =
-    "Tidying from the terminal:\n"
-    "  velmo-pristel clean [--mode exact|similar|series] [--preset conservative|balanced|broad]\n"
-    "                      [--protect FOLDER]... [--priorities LIST] [--yes] [--dry-run] [--json] FOLDER...\n"
-    "      Scans the folders, marks the suggested copies in every group, shows the plan and, once you\n"
-    "      approve it, moves the marked copies to the Trash. LIST is comma-separated, e.g.\n"
-    "      oldest,mostPixels. --dry-run stops after the plan; --json prints records for scripts.\n"
-    "      Folders protected in your settings stay protected; the options here hold for this run\n"
-    "      only and never change your settings. Ctrl-C while pictures move finishes the picture\n"
-    "      being moved and leaves the rest where they are.\n"
-    "  velmo-pristel history [--json]\n"
-    "      Lists earlier cleanups, newest first.\n"
-    "  velmo-pristel put-back CLEANUP [PATH...]\n"
-    "      Puts back the pictures a cleanup moved (all of them, or those named). CLEANUP is the\n"
-    "      number `history` shows (1 is the newest) or the first 8 or more characters of its id.\n"
-    "\n"
-    "Names that are not UTF-8 or hold control characters are shown escaped (\\xNN, \\n, \\uNNNN,\n"
-    "\\\\); a PATH may be given either way. In --json output, see README.md for how names are kept.\n"
-    "\n"
-    "Exit status: 0 done; 1 declined or interrupted; 2 command line not understood, or a folder or\n"
-    "cleanup it names is not there; 3 plan or cleanup refused, or nothing put back; 4 some pictures\n"
-    "skipped or failed.\n";
-
 namespace {
+
+using CommandLine::asGiven;
+using CommandLine::bytesText;
+using CommandLine::jsonText;
+using CommandLine::pictures;
 
 struct Options {
     std::string command;
@@ -55,27 +42,108 @@ struct Options {
     bool yes = false;
     bool dryRun = false;
     bool json = false;
+    bool interactive = false;
+    bool listSkipped = false;
+    bool noCache = false;
+    bool help = false;
     std::vector<std::string> operands;
 };
 
-std::string bytesText(std::int64_t bytes) {
-    const char* units[] = {"bytes", "KB", "MB", "GB", "TB"};
-    double value = static_cast<double>(bytes);
-    int unit = 0;
-    while (value >= 1000 && unit < 4) {
-        value /= 1000;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
-    return text;
+/// The options each command takes. A yes-or-no option is one line here and a field above.
+struct OptionSpec {
+    std::string_view name;
+    bool takesValue;
+    bool forClean, forHistory, forPutBack;
+    bool Options::*flag; ///< for yes-or-no options
+};
+constexpr OptionSpec optionSpecs[] = {
+    {"--help", false, true, true, true, &Options::help},
+    {"-h", false, true, true, true, &Options::help},
+    {"--json", false, true, true, false, &Options::json},
+    {"--yes", false, true, false, false, &Options::yes},
+    {"--dry-run", false, true, false, false, &Options::dryRun},
+    {"--interactive", false, true, false, false, &Options::interactive},
+    {"--skipped", false, true, false, false, &Options::listSkipped},
+    {"--no-cache", false, true, false, false, &Options::noCache},
+    {"--mode", true, true, false, false, nullptr},
+    {"--preset", true, true, false, false, nullptr},
+    {"--protect", true, true, false, false, nullptr},
+    {"--priorities", true, true, false, false, nullptr},
+};
+
+bool takes(const OptionSpec& spec, const std::string& command) {
+    return command == "clean" ? spec.forClean : command == "history" ? spec.forHistory : spec.forPutBack;
 }
 
-/// "1 picture", "2 pictures".
-std::string pictures(std::size_t count) { return std::to_string(count) + (count == 1 ? " picture" : " pictures"); }
-
-/// JSON for scripts, in ASCII alone: no byte of it can act on a terminal it is printed to.
-std::string jsonText(const Json& json) { return json.dump(-1, ' ', true); }
+/// Reads the options and operands of a command; the one-line reason when they are not understood.
+Result<Options, std::string> parse(const std::vector<std::string>& arguments) {
+    Options options;
+    options.command = arguments[1];
+    const std::string& command = options.command;
+    std::set<std::string> given; // options that take a value and may be given once
+    for (std::size_t i = 2; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--") {
+            options.operands.insert(options.operands.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                    arguments.end());
+            break;
+        }
+        const auto option = CommandLine::option(argument);
+        if (!option) {
+            options.operands.push_back(argument);
+            continue;
+        }
+        const auto spec = std::find_if(std::begin(optionSpecs), std::end(optionSpecs),
+                                       [&](const OptionSpec& known) { return known.name == option->name; });
+        if (spec == std::end(optionSpecs) || !takes(*spec, command))
+            return Unexpected{"Unknown option for " + command + ": " + asGiven(argument) + " (velmo-pristel " + command +
+                              " --help lists them)"};
+        if (!spec->takesValue) {
+            if (option->value) return Unexpected{option->name + " takes no value: " + asGiven(argument)};
+            options.*(spec->flag) = true;
+            continue;
+        }
+        std::string value;
+        if (option->value) {
+            value = *option->value;
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[++i];
+        } else {
+            return Unexpected{option->name + " needs a value (velmo-pristel " + command + " --help)"};
+        }
+        if (option->name != "--protect" && !given.insert(option->name).second)
+            return Unexpected{option->name + " is given twice."};
+        if (option->name == "--mode") {
+            const auto mode = enumFromRaw<Mode>(value);
+            if (!mode) return Unexpected{"--mode takes exact, similar or series, not " + asGiven(value)};
+            options.mode = *mode;
+        } else if (option->name == "--preset") {
+            const auto preset = enumFromRaw<SimilarityPreset>(value);
+            if (!preset) return Unexpected{"--preset takes conservative, balanced or broad, not " + asGiven(value)};
+            options.preset = preset;
+        } else if (option->name == "--protect") {
+            options.protectedFolders.push_back(value);
+        } else if (option->name == "--priorities") {
+            options.priorities.emplace();
+            for (const auto& raw : split(value, ',')) {
+                const auto priority = enumFromRaw<KeeperPolicy::Priority>(trimmed(raw));
+                if (!priority)
+                    return Unexpected{"Unknown priority: " + asGiven(trimmed(raw)) +
+                                      " (velmo-pristel clean --help lists them)"};
+                options.priorities->push_back(*priority);
+            }
+        }
+    }
+    if (options.help) return options;
+    if (command == "history" && !options.operands.empty())
+        return Unexpected{"history takes no folders or names: " + asGiven(options.operands.front())};
+    if (command == "clean") {
+        if (options.json && options.interactive) return Unexpected{std::string("--interactive and --json do not go together.")};
+        if (options.json && !options.yes && !options.dryRun)
+            return Unexpected{std::string("clean --json needs --yes or --dry-run: it never asks.")};
+    }
+    return options;
+}
 
 /// At most about 40 bytes of a displayable text, cut between characters, for a progress line
 /// that must not wrap.
@@ -85,61 +153,6 @@ std::string shortened(const std::string& text) {
     std::size_t cut = longest;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xc0) == 0x80) --cut; // not inside a character
     return text.substr(0, cut) + "\u2026";
-}
-
-/// An argument exactly as it was given, escaped; an empty one is said to be empty.
-std::string asGiven(const std::string& argument) {
-    return argument.empty() ? std::string("\"\" (an empty argument)") : displayable(argument);
-}
-
-std::optional<Options> parse(const std::vector<std::string>& arguments, std::string& problem) {
-    Options options;
-    options.command = arguments[1];
-    for (std::size_t i = 2; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        const auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= arguments.size()) return std::nullopt;
-            return arguments[++i];
-        };
-        if (argument == "--yes") {
-            options.yes = true;
-        } else if (argument == "--dry-run") {
-            options.dryRun = true;
-        } else if (argument == "--json") {
-            options.json = true;
-        } else if (argument == "--mode") {
-            const auto mode = value();
-            if (!mode || !enumFromRaw<Mode>(*mode)) return problem = "--mode takes exact, similar or series", std::nullopt;
-            options.mode = *enumFromRaw<Mode>(*mode);
-        } else if (argument == "--preset") {
-            const auto preset = value();
-            if (!preset || !enumFromRaw<SimilarityPreset>(*preset))
-                return problem = "--preset takes conservative, balanced or broad", std::nullopt;
-            options.preset = enumFromRaw<SimilarityPreset>(*preset);
-        } else if (argument == "--protect") {
-            const auto folder = value();
-            if (!folder) return problem = "--protect takes a folder", std::nullopt;
-            options.protectedFolders.push_back(*folder);
-        } else if (argument == "--priorities") {
-            const auto list = value();
-            if (!list) return problem = "--priorities takes a comma-separated list", std::nullopt;
-            options.priorities.emplace();
-            for (const auto& raw : split(*list, ',')) {
-                const auto priority = enumFromRaw<KeeperPolicy::Priority>(trimmed(raw));
-                if (!priority) return problem = "Unknown priority: " + displayable(raw), std::nullopt;
-                options.priorities->push_back(*priority);
-            }
-        } else if (argument == "--") {
-            options.operands.insert(options.operands.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                    arguments.end());
-            break;
-        } else if (argument.starts_with("-")) {
-            return problem = "Unknown option: " + displayable(argument), std::nullopt;
-        } else {
-            options.operands.push_back(argument);
-        }
-    }
-    return options;
 }
 
 // ---- Ctrl-C and termination
@@ -176,6 +189,13 @@ public:
 
     bool requested() const { return m_requested.load(); }
 
+    /// The terminal's settings to put back should a signal end the process while keys are read
+    /// one at a time; none when the terminal is as it was.
+    void setTerminal(std::optional<termios> saved) {
+        std::lock_guard lock(m_mutex);
+        m_terminal = saved;
+    }
+
     /// While cooperating, a signal wakes `queue` (null: none to wake).
     void setStage(Stage stage, MainQueue* queue = nullptr) {
         std::lock_guard lock(m_mutex);
@@ -191,7 +211,9 @@ private:
             std::lock_guard lock(m_mutex);
             const bool again = m_requested.exchange(true);
             if (m_stage == Stage::asking) {
-                static constexpr char line[] = "\nNothing was moved.\n";
+                if (m_terminal) ::tcsetattr(STDIN_FILENO, TCSANOW, &*m_terminal);
+                static constexpr char newline[] = "\n", line[] = "Nothing was moved.\n";
+                (void)!::write(STDERR_FILENO, newline, sizeof newline - 1); // ends the question's line
                 (void)!::write(STDOUT_FILENO, line, sizeof line - 1);
                 std::_Exit(declined);
             }
@@ -213,6 +235,7 @@ private:
     std::mutex m_mutex; // held while the stage changes and while a signal is acted on
     Stage m_stage = Stage::immediate;
     MainQueue* m_queue = nullptr;
+    std::optional<termios> m_terminal;
 };
 
 /// The model with its queue, driven here as a view would drive it. Nothing this session
@@ -275,19 +298,16 @@ private:
     }
 };
 
-void printGroups(const Session& session) {
-    const PhotoCleanupModel& model = session.model;
-    const ReviewSession& review = *model.session();
-    const auto context = review.context();
-    for (const auto& group : review.groups) {
-        const auto suggestion = KeeperPolicy::suggestion(group, context);
-        std::printf("\n%s: %zu photos\n", std::string(rawValue(group.kind)).c_str(), group.members.size());
-        for (const auto& member : group.members) {
-            const char* sign = member.path == suggestion.keeperID ? "keep " : review.isMarked(member.path) ? "trash" : "     ";
-            std::printf("  %s %s\n", sign, session.shown(member.path).c_str());
-        }
-        std::printf("  (kept: %s)\n", displayable(suggestion.reason).c_str());
+/// One group as `clean` lists it: each member with the sign of what happens to it.
+void printGroup(const Session& session, const DuplicateGroup& group) {
+    const ReviewSession& review = *session.model.session();
+    const auto suggestion = KeeperPolicy::suggestion(group, review.context());
+    std::printf("\n%s: %zu photos\n", std::string(rawValue(group.kind)).c_str(), group.members.size());
+    for (const auto& member : group.members) {
+        const char* sign = member.path == suggestion.keeperID ? "keep " : review.isMarked(member.path) ? "trash" : "     ";
+        std::printf("  %s %s\n", sign, session.shown(member.path).c_str());
     }
+    std::printf("  (kept: %s)\n", displayable(suggestion.reason).c_str());
 }
 
 void printPlan(const PhotoCleanupModel& model, const CleanupPlan& plan) {
@@ -300,19 +320,34 @@ void printPlan(const PhotoCleanupModel& model, const CleanupPlan& plan) {
         std::printf("  not byte-identical to the copy kept: %lld\n", static_cast<long long>(differ));
 }
 
-int printReport(const CleanupReport& report, const Session& session, bool json) {
-    if (json) {
-        std::printf("%s\n", jsonText(encodeJson(report)).c_str());
-    } else {
-        for (const auto& item : report.items) {
-            const auto detail = item.outcome.detail();
-            std::printf("%s: %s%s\n", std::string(item.outcome.word()).c_str(), session.shown(item.removal.path).c_str(),
-                        detail ? (" (" + displayable(*detail) + ")").c_str() : "");
-        }
-        std::printf("\n%lld moved to the Trash (%s), %lld skipped, %lld failed\n", static_cast<long long>(report.moved()),
-                    bytesText(report.movedBytes()).c_str(), static_cast<long long>(report.skipped()),
-                    static_cast<long long>(report.failed()));
+/// A cleanup's record for scripts, its dates in local time with their offset.
+Json reportJson(const CleanupReport& report) {
+    Json json = encodeJson(report);
+    json["started"] = CommandLine::localTimestamp(report.started);
+    if (report.finished) json["finished"] = CommandLine::localTimestamp(*report.finished);
+    for (std::size_t i = 0; i < report.items.size(); ++i)
+        json["items"][i]["at"] = CommandLine::localTimestamp(report.items[i].at);
+    return json;
+}
+
+Json planJson(const CleanupPlan& plan) {
+    Json json = encodeJson(plan);
+    json["created"] = CommandLine::localTimestamp(plan.created);
+    return json;
+}
+
+void printReportLines(const CleanupReport& report, const Session& session) {
+    for (const auto& item : report.items) {
+        const auto detail = item.outcome.detail();
+        std::printf("%s: %s%s\n", std::string(item.outcome.word()).c_str(), session.shown(item.removal.path).c_str(),
+                    detail ? (" (" + displayable(*detail) + ")").c_str() : "");
     }
+    std::printf("\n%lld moved to the Trash (%s), %lld skipped, %lld failed\n", static_cast<long long>(report.moved()),
+                bytesText(report.movedBytes()).c_str(), static_cast<long long>(report.skipped()),
+                static_cast<long long>(report.failed()));
+}
+
+int reportStatus(const CleanupReport& report) {
     return report.skipped() + report.failed() + report.unknown() > 0 ? incomplete : done;
 }
 
@@ -320,29 +355,177 @@ void printNotice(const PhotoCleanupModel& model) {
     if (model.notice()) std::fprintf(stderr, "%s\n", displayable(*model.notice()).c_str());
 }
 
-/// Why `given` cannot be scanned as a folder, in one line naming it as given; none when it can.
-/// `resolved` receives the folder's real path.
-std::optional<std::string> folderRefusal(const std::string& given, std::string& resolved) {
-    if (given.empty()) return "Not a folder: " + asGiven(given);
-    const std::string path = absolutePath(given);
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return "No such folder: " + asGiven(given);
-        return "Cannot open " + asGiven(given) + ": " + std::strerror(errno);
+/// What `clean --json` prints, whatever happens: the header, the run's choices, and then the
+/// outcome with the plan or the report. Absent parts are left out.
+struct CleanDocument {
+    Json json;
+
+    CleanDocument(const Options& options, const std::vector<std::string>& roots) : json(CommandLine::header("clean")) {
+        json["mode"] = std::string(rawValue(options.mode));
+        if (options.mode != Mode::exact)
+            json["preset"] = std::string(rawValue(options.preset.value_or(SimilarityPreset::balanced)));
+        json["roots"] = roots;
+        json["protected"] = Json::array();
     }
-    if (!S_ISDIR(status.st_mode)) return "Not a folder: " + asGiven(given);
-    const PreparedRoots prepared = FolderSource::prepare({path});
-    if (prepared.roots.empty()) {
-        const std::string why = prepared.refused.empty() ? std::string("It cannot be scanned.") : prepared.refused.front().detail;
-        return "Cannot scan " + asGiven(given) + ": " + displayable(why);
+    /// Prints the document with `outcome` (nothingToDo, planned, finished, cancelled, declined,
+    /// refused) and, when given, the sentence that tells why.
+    void print(std::string_view outcome, const std::optional<std::string>& message,
+               const std::vector<CommandLine::LeftOut>& leftOut) {
+        json["outcome"] = std::string(outcome);
+        if (message) json["message"] = *message;
+        Json skipped = Json::array();
+        for (const auto& item : leftOut) skipped.push_back(encodeJson(item));
+        json["skipped"] = std::move(skipped);
+        std::printf("%s\n", jsonText(json).c_str());
     }
-    resolved = prepared.roots.front();
-    return std::nullopt;
+};
+
+// ---- Choosing in the terminal
+
+/// Reads one answer: a key at a time from a terminal (the terminal is put back afterwards, and
+/// by the signal thread should Ctrl-C end the process meanwhile), else a line. Absent at the end
+/// of the input. A number needs Enter after it when the group has ten copies or more.
+std::optional<std::string> readAnswer(std::size_t copies) {
+    if (::isatty(STDIN_FILENO) == 0) {
+        std::string line;
+        if (!std::getline(std::cin, line)) return std::nullopt;
+        return trimmed(line);
+    }
+    termios saved{};
+    if (::tcgetattr(STDIN_FILENO, &saved) != 0) return std::nullopt;
+    termios raw = saved;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    Interrupts::take().setTerminal(saved);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    std::string answer;
+    std::optional<std::string> result;
+    while (true) {
+        char key = 0;
+        const ssize_t got = ::read(STDIN_FILENO, &key, 1);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        if (key == '\n' || key == '\r') {
+            result = answer;
+            break;
+        }
+        if (key == 0x7f && !answer.empty()) { // backspace, while typing a number
+            answer.pop_back();
+            std::fputs("\b \b", stderr);
+            continue;
+        }
+        if (key < ' ' || key > '~') continue;
+        answer += key;
+        std::fputc(key, stderr);
+        const bool digit = key >= '0' && key <= '9';
+        if (!digit || copies < 10) {
+            result = answer;
+            break;
+        }
+    }
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    Interrupts::take().setTerminal(std::nullopt);
+    std::fputc('\n', stderr);
+    return result;
+}
+
+enum class Walk { finished, stopped, quit };
+
+/// `clean --interactive`: each group with its copies' facts and the suggestion, then the person's
+/// choice: accept it, keep another copy, keep all, stop (the rest are kept), or quit.
+Walk chooseGroups(Session& session) {
+    PhotoCleanupModel& model = session.model;
+    const std::vector<DuplicateGroup> groups = model.session()->groups;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const DuplicateGroup& group = groups[g];
+        const auto suggestion = KeeperPolicy::suggestion(group, model.session()->context());
+        std::printf("\nGroup %zu of %zu, %s: %zu photos\n", g + 1, groups.size(), std::string(rawValue(group.kind)).c_str(),
+                    group.members.size());
+        std::size_t suggested = 0;
+        for (std::size_t m = 0; m < group.members.size(); ++m) {
+            const PhotoAsset& member = group.members[m];
+            if (member.path == suggestion.keeperID) suggested = m + 1;
+            std::string facts = bytesText(member.snapshot.size);
+            if (member.pixelWidth && member.pixelHeight)
+                facts += ", " + std::to_string(*member.pixelWidth) + " \u00d7 " + std::to_string(*member.pixelHeight);
+            facts += ", " + CommandLine::localDateTime(member.snapshot.modifiedSeconds);
+            if (member.isExternalVolume && member.volumeName) facts += ", on " + displayable(*member.volumeName);
+            if (const auto refusal = model.session()->refusal(member.path); refusal && member.path != suggestion.keeperID)
+                facts += ", stays: " + displayable(refusal->message());
+            const int width = group.members.size() < 10 ? 1 : group.members.size() < 100 ? 2 : 3;
+            std::printf("  %*zu. %s\n  %*s  %s\n", width, m + 1, session.shown(member.path).c_str(), width, "",
+                        facts.c_str());
+        }
+        std::printf("  Suggested: keep %zu. %s.\n", suggested, displayable(suggestion.reason).c_str());
+        std::fflush(stdout);
+        while (true) {
+            std::fprintf(stderr, "Keep: [Enter] as suggested, 1-%zu that copy, [a] all, [s] stop here, [q] quit? ",
+                         group.members.size());
+            std::fflush(stderr);
+            Interrupts::take().setStage(Interrupts::Stage::asking);
+            const auto answer = Interrupts::take().requested() ? std::nullopt : readAnswer(group.members.size());
+            session.cooperate();
+            if (!answer || *answer == "q" || *answer == "Q") {
+                if (!answer) std::fputc('\n', stderr);
+                return Walk::quit;
+            }
+            if (answer->empty() || *answer == "y" || *answer == "Y") {
+                model.markSuggested(group.id);
+                std::printf("  Keeping %zu, as suggested.\n", suggested);
+                break;
+            }
+            if (*answer == "a" || *answer == "A") {
+                model.clearMarks(group.id);
+                std::puts("  Keeping all.");
+                break;
+            }
+            if (*answer == "s" || *answer == "S") {
+                model.clearMarks(group.id);
+                std::printf("  Stopped: this group and the %zu after it keep all their copies.\n", groups.size() - g - 1);
+                return Walk::stopped;
+            }
+            const bool number = std::all_of(answer->begin(), answer->end(), [](char c) { return c >= '0' && c <= '9'; });
+            const std::size_t chosen = number && answer->size() < 6 ? std::stoul(*answer) : 0;
+            if (chosen >= 1 && chosen <= group.members.size()) {
+                model.clearMarks(group.id);
+                for (std::size_t m = 0; m < group.members.size(); ++m) {
+                    if (m + 1 == chosen) continue;
+                    const std::string& path = group.members[m].path;
+                    if (const auto refusal = model.session()->refusal(path)) {
+                        std::printf("  %zu stays: %s\n", m + 1, displayable(refusal->message()).c_str());
+                        continue;
+                    }
+                    model.toggleMark(path);
+                }
+                std::printf("  Keeping %zu.\n", chosen);
+                break;
+            }
+            std::fprintf(stderr, "Not an answer here: %s\n", displayable(*answer).c_str());
+        }
+    }
+    return Walk::finished;
+}
+
+/// Asks "Move … to the Trash? [y/N]" on standard error; true for y or yes.
+bool approved(const CleanupPlan& plan) {
+    std::fflush(stdout); // the plan before the question, where both go to one place
+    std::fprintf(stderr, "Move %s (%s) to the Trash? [y/N] ", pictures(plan.removals.size()).c_str(),
+                 bytesText(plan.totalBytes()).c_str());
+    std::fflush(stderr);
+    Interrupts::take().setStage(Interrupts::Stage::asking);
+    // A signal taken after the scan and before the question was noted, not acted on: from
+    // here on one ends the process, so this look covers the moment in between.
+    std::string answer;
+    const bool answered = !Interrupts::take().requested() && std::getline(std::cin, answer);
+    if (!answered) std::fputc('\n', stderr); // no answer came: end the question's line
+    const std::string word = trimmed(answer);
+    return answered && (word == "y" || word == "Y" || word == "yes");
 }
 
 int clean(const Options& options) {
     if (options.operands.empty()) {
-        std::fputs("clean needs at least one folder.\n", stderr);
+        std::fputs("clean needs at least one folder (velmo-pristel clean --help).\n", stderr);
         return usage;
     }
     // Every folder is checked before anything else happens: one that is not there refuses all.
@@ -350,7 +533,7 @@ int clean(const Options& options) {
     for (const auto* list : {&options.operands, &options.protectedFolders}) {
         for (const auto& given : *list) {
             std::string resolved;
-            if (const auto refusal = folderRefusal(given, resolved)) {
+            if (const auto refusal = CommandLine::folderRefusal(given, resolved)) {
                 std::fprintf(stderr, "%s\n", refusal->c_str());
                 return usage;
             }
@@ -360,6 +543,12 @@ int clean(const Options& options) {
 
     Session session;
     PhotoCleanupModel& model = session.model;
+    CleanDocument document(options, folders);
+    const auto finish = [&](std::string_view outcome, const std::optional<std::string>& message,
+                            const std::vector<CommandLine::LeftOut>& leftOut) {
+        if (options.json) document.print(outcome, message, leftOut);
+        else if (message) std::printf("%s\n", displayable(*message).c_str());
+    };
     // Folders protected in the settings keep protecting: one inside a chosen folder is scanned
     // as a protected folder; a chosen folder inside one is protected as a whole.
     std::vector<std::string> storedProtected;
@@ -389,7 +578,9 @@ int clean(const Options& options) {
     if (model.sources().empty()) return usage;
     // A lock or a protected folder may be missing from this run: nothing moves unattended.
     if (options.yes && !options.dryRun && model.missesStoredSafeguards()) {
-        std::fputs("Nothing was moved: --yes needs every stored lock and protected folder. Run clean without it.\n", stderr);
+        const std::string why = "Nothing was moved: --yes needs every stored lock and protected folder. Run clean without it.";
+        if (options.json) document.print("refused", why, {});
+        std::fprintf(stderr, "%s\n", why.c_str());
         return refused;
     }
     for (const auto& source : model.sources()) {
@@ -397,39 +588,53 @@ int clean(const Options& options) {
         const bool stored = std::any_of(storedProtected.begin(), storedProtected.end(), [&](const std::string& path) {
             return PathRules::isInside(source.path, path);
         });
+        document.json["protected"].push_back(source.path);
         std::fprintf(options.json ? stderr : stdout, "Protected%s, nothing in it is moved: %s\n",
                      stored ? " in your settings" : "", session.shown(source.path).c_str());
     }
 
     session.waitUntil([&] { return model.phase() != Phase::scanning; });
     if (model.phase() != Phase::results || Interrupts::take().requested()) {
-        std::puts("cancelled");
+        if (options.json) document.print("cancelled", std::string("cancelled"), {});
+        else std::puts("cancelled");
         return declined;
     }
-    model.markSuggested();
-    if (!options.json) printGroups(session);
+    // What the scan left out is told last, on standard error, whatever happens next.
+    const auto leftOut = CommandLine::leftOut(*model.result(), model.similarity().get());
+    struct Tell {
+        const std::vector<CommandLine::LeftOut>& items;
+        bool list;
+        ~Tell() {
+            std::fflush(stdout); // after what standard output says, where both go to one place
+            CommandLine::tellLeftOut(stderr, items, list);
+        }
+    } tell{leftOut, options.listSkipped};
+
+    if (options.interactive) {
+        const Walk walked = chooseGroups(session);
+        if (walked == Walk::quit || Interrupts::take().requested()) {
+            std::puts("Nothing was moved.");
+            return declined;
+        }
+    } else {
+        model.markSuggested();
+        if (!options.json)
+            for (const auto& group : model.session()->groups) printGroup(session, group);
+    }
     model.review();
     if (!model.pendingPlan()) {
-        if (options.json) std::puts("null");
-        std::printf("%s\n", displayable(model.notice().value_or("Nothing to do.")).c_str());
+        finish("nothingToDo", model.notice().value_or("Nothing to do."), leftOut);
         return model.session()->marks().empty() ? done : refused;
     }
     const CleanupPlan plan = *model.pendingPlan();
-    if (options.json && options.dryRun) {
-        std::printf("%s\n", jsonText(encodeJson(plan)).c_str());
+    document.json["plan"] = planJson(plan);
+    if (!options.json) printPlan(model, plan);
+    if (options.dryRun) {
+        finish("planned", std::nullopt, leftOut);
         return done;
     }
-    if (!options.json) printPlan(model, plan);
-    if (options.dryRun) return done;
     if (!options.yes) {
-        std::printf("Move %s (%s) to the Trash? [y/N] ", pictures(plan.removals.size()).c_str(), bytesText(plan.totalBytes()).c_str());
-        std::fflush(stdout);
-        Interrupts::take().setStage(Interrupts::Stage::asking);
-        // A signal taken after the scan and before the question was noted, not acted on: from
-        // here on one ends the process, so this look covers the moment in between.
-        std::string answer;
-        const bool yes = !Interrupts::take().requested() && std::getline(std::cin, answer) &&
-                         (answer == "y" || answer == "Y" || answer == "yes");
+        const bool yes = approved(plan);
         session.cooperate();
         if (!yes) {
             std::puts("Nothing was moved.");
@@ -437,7 +642,7 @@ int clean(const Options& options) {
         }
     }
     if (Interrupts::take().requested()) {
-        std::puts("Nothing was moved.");
+        finish("declined", std::string("Nothing was moved."), leftOut);
         return declined;
     }
     session.executing = &plan;
@@ -445,13 +650,18 @@ int clean(const Options& options) {
     session.waitUntil([&] { return model.phase() != Phase::executing; });
     session.executing = nullptr;
     if (!model.report() || model.report()->planID != plan.id) {
-        std::printf("%s\n", displayable(model.notice().value_or("The cleanup did not run.")).c_str());
+        finish("refused", model.notice().value_or("The cleanup did not run."), leftOut);
         return refused;
     }
     const CleanupReport report = *model.report();
     session.waitUntil([&] { return model.phase() != Phase::scanning; }); // the rescan after a cleanup
-    const int status = printReport(report, session, options.json);
-    return session.stopping ? declined : status;
+    if (options.json) {
+        document.json["report"] = reportJson(report);
+        document.print("finished", std::nullopt, leftOut);
+    } else {
+        printReportLines(report, session);
+    }
+    return session.stopping ? declined : reportStatus(report);
 }
 
 int history(const Options& options) {
@@ -463,7 +673,7 @@ int history(const Options& options) {
             if (recovered.planID == report.planID) report.reconciled = true;
     if (options.json) {
         Json list = Json::array();
-        for (const auto& report : reports) list.push_back(encodeJson(report));
+        for (const auto& report : reports) list.push_back(reportJson(report));
         std::printf("%s\n", jsonText(list).c_str());
         return done;
     }
@@ -581,33 +791,37 @@ std::variant<std::size_t, std::string> chooseCleanup(const std::vector<CleanupRe
 }
 
 std::string historyLine(std::size_t number, const CleanupReport& report) {
-    std::string line = std::to_string(number) + ". " + Restorer::localDateAndTime(report.started) + "  " +
-                       std::to_string(report.moved()) + " moved, " + std::to_string(report.skipped()) + " skipped, " +
-                       std::to_string(report.failed()) + " failed, " + std::to_string(report.restored()) + " put back";
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(report.started).time_since_epoch().count();
+    std::string line = std::to_string(number) + ". " + CommandLine::localDateTime(seconds) + "  " + std::to_string(report.moved()) + " moved, " +
+                       std::to_string(report.skipped()) + " skipped, " + std::to_string(report.failed()) + " failed, " +
+                       std::to_string(report.restored()) + " put back";
     if (report.reconciled) line += " (interrupted, reconciled)";
     if (const auto unknown = report.unknown()) line += ", " + std::to_string(unknown) + " to check by hand";
     return line + "  [" + report.planID.text() + "]";
 }
 
-std::string absolutePath(const std::string& path) {
-    if (path.starts_with("/")) return PathRules::standardized(path);
-    std::string folder;
-    if (char* working = ::getcwd(nullptr, 0)) {
-        folder = working;
-        std::free(working);
-    }
-    return PathRules::standardized(folder + "/" + path);
+std::string absolutePath(const std::string& path) { return CommandLine::absolutePath(path); }
+
+std::optional<std::string> argumentProblem(const std::vector<std::string>& arguments) {
+    const auto options = parse(arguments);
+    if (options) return std::nullopt;
+    return options.error();
 }
 
+bool isCommand(std::string_view word) { return word == "clean" || word == "history" || word == "put-back"; }
+
 std::optional<int> runIfAsked(const std::vector<std::string>& arguments) {
-    if (arguments.size() < 2) return std::nullopt;
+    if (arguments.size() < 2 || !isCommand(arguments[1])) return std::nullopt;
     const std::string& command = arguments[1];
-    if (command != "clean" && command != "history" && command != "put-back") return std::nullopt;
-    std::string problem;
-    const auto options = parse(arguments, problem);
+    const auto options = parse(arguments);
     if (!options) {
-        std::fprintf(stderr, "%s\n\n%s", problem.c_str(), help);
+        std::fprintf(stderr, "%s\n", options.error().c_str());
         return usage;
+    }
+    if (options->help) {
+        const std::string text = command == "clean" ? Help::clean() : command == "history" ? Help::history() : Help::putBack();
+        std::fputs(text.c_str(), stdout);
+        return done;
     }
     Interrupts::take(); // before the model starts any thread
     if (command == "clean") return clean(*options);

@@ -29,12 +29,19 @@ enum Status : int {
     incomplete = 4, ///< some pictures were skipped or failed
 };
 
+/// True for "clean", "history" and "put-back".
+bool isCommand(std::string_view word);
+
 /// The status when the arguments name a command (the program's path first); absent otherwise.
+/// Options not understood, or not taken by that command, are one line on standard error and
+/// status 2; `COMMAND --help` prints the command's help.
 std::optional<int> runIfAsked(const std::vector<std::string>& arguments);
 
-extern const char* const help;
-
 // ---- Parts, exposed for tests
+
+/// Why the arguments of a command (the program's path first, then the command) are not
+/// understood, in one line; none when they are.
+std::optional<std::string> argumentProblem(const std::vector<std::string>& arguments);
 
 /// The cleanup `which` names among `reports` (newest first): its index, or the sentence that
 /// refuses it. A number of fewer than 8 digits is the position in `history` (1 is the newest)

@@ -1,49 +1,48 @@
-// velmo-pristel: the headless report when asked for; until the desktop application exists,
-// a short usage otherwise.
+// velmo-pristel: a terminal command (clean, history, put-back), the headless report (--exact,
+// --similar, --series), the help or the version; otherwise the desktop window with the folders
+// given. A command line that is not understood is never taken for folders: it is one line on
+// standard error and status 2.
+#include "CommandLine.h"
 #include "CommandLineReport.h"
 #include "Desktop.h"
+#include "Help.h"
 #include "TidyCommands.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
-namespace {
-
-constexpr const char* usage =
-    "Usage:\n"
-    "  velmo-pristel --similar [conservative|balanced|broad] FOLDER...\n"
-    "      Prints groups of other versions of one photo (resized, re-saved, rotated,\n"
-    "      lightly edited), with a quality score and a hint for each picture.\n"
-    "  velmo-pristel --series FOLDER...\n"
-    "      Prints bursts: related shots taken seconds apart in one folder.\n"
-    "  velmo-pristel --exact FOLDER...\n"
-    "      Prints groups of byte-identical copies.\n"
-    "  velmo-pristel --version | --help\n"
-    "\n"
-    "Nothing is changed on disk. Progress is shown on the terminal; Ctrl-C stops the scan\n"
-    "(the report then prints \"cancelled\" and exits with status 1).\n";
-
-} // namespace
-
 int main(int argc, char** argv) {
-    vp::CommandLineReport::runIfAsked(argc, argv);
-    if (const auto status = vp::TidyCommands::runIfAsked(std::vector<std::string>(argv, argv + argc))) return *status;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("velmo-pristel %s\n", VP_VERSION);
+    const std::vector<std::string> arguments(argv, argv + argc);
+    if (const auto status = vp::TidyCommands::runIfAsked(arguments)) return *status;
+    for (std::size_t i = 1; i < arguments.size() && arguments[i] != "--"; ++i) {
+        if (arguments[i] == "--help" || arguments[i] == "-h") {
+            std::fputs(vp::Help::program().c_str(), stdout);
+            return 0;
+        }
+        if (arguments[i] == "--version") {
+            std::printf("velmo-pristel %s\n", std::string(vp::CommandLine::version()).c_str());
             return 0;
         }
     }
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(usage, stdout);
-            std::fputs("\n", stdout);
-            std::fputs(vp::TidyCommands::help, stdout);
-            return 0;
-        }
-    }
+    vp::CommandLineReport::runIfAsked(argc, argv); // ends the process when a report is asked for
+
     // No report flag and no terminal command: the folders given open in the window.
-    return vp::runDesktop(argc, argv, std::vector<std::string>(argv + 1, argv + argc));
+    std::vector<std::string> folders;
+    bool dashes = false; // the first "--" ends the options; it is not a folder
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == "--" && !dashes) dashes = true;
+        else folders.push_back(arguments[i]);
+    }
+    // A mistyped command is not a folder: a first word that names nothing here is refused.
+    if (!folders.empty() && arguments[1] != "--" && folders.front().find('/') == std::string::npos) {
+        struct stat status {};
+        if (::stat(folders.front().c_str(), &status) != 0) {
+            std::fprintf(stderr, "No such command or folder: %s (the commands are clean, history and put-back)\n",
+                         vp::CommandLine::asGiven(folders.front()).c_str());
+            return 2;
+        }
+    }
+    return vp::runDesktop(argc, argv, folders);
 }

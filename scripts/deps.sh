@@ -18,6 +18,8 @@ packages=(
   libopencv-contrib-dev opencv-data libdlib-dev libdlib-data python3-skimage
   time
   python3 libimage-exiftool-perl
+  pandoc python3-jsonschema  # the manual page; the JSON documents checked against their schema
+  zsh fish  # their completions are checked in the tests
   clang libclang-rt-14-dev  # libFuzzer, for the fuzz tests of the readers
   desktop-file-utils appstream libxml2-utils  # validating the desktop entry, metainfo and icon
 )

@@ -11,10 +11,7 @@
 #include "platform/SystemError.h"
 
 #include <cerrno>
-#include <clocale>
 #include <ctime>
-#include <langinfo.h>
-#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,28 +69,16 @@ RestoreOutcome attempt(const ItemReport& item, const std::string& destination) {
     return RestoreOutcome::failed(systemErrorText(code));
 }
 
-/// Drops the seconds from the locale's time format, whichever way it writes them.
-std::string shortTimeFormat(std::string format) {
-    if (format == "%r") format = "%I:%M:%S %p";
-    if (format == "%T") format = "%H:%M:%S";
-    for (const char* seconds : {":%S", ".%S"})
-        if (const auto at = format.find(seconds); at != std::string::npos) format.erase(at, 3);
-    return format.empty() ? "%H:%M" : format;
-}
-
 } // namespace
 
 std::string localDateAndTime(Timestamp time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     std::tm parts{};
     localtime_r(&seconds, &parts);
-    // The person's own locale, without changing the process-wide one other threads rely on.
-    locale_t locale = ::newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
-    if (locale == static_cast<locale_t>(nullptr)) locale = ::newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
-    const std::string format = "%x " + shortTimeFormat(::nl_langinfo_l(T_FMT, locale));
-    char text[128];
-    const std::size_t length = ::strftime_l(text, sizeof text, format.c_str(), &parts, locale);
-    ::freelocale(locale);
+    // ISO 8601's order in every locale: a note is read back years later, and "05/12/26" is
+    // neither unambiguous nor complete.
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &parts);
     return std::string(text, length);
 }
 

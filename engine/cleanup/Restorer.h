@@ -48,7 +48,7 @@ std::string alternativePath(const std::string& path);
 /// The put-back note for an outcome that is not restored, dated with `time`.
 std::string noteText(const RestoreOutcome& outcome, const std::string& time);
 
-/// "5 Dec 2026 14:03"-like: the locale's date and its time of day without seconds.
+/// "2026-12-05 14:03": the local date and time of day, in ISO 8601's order, without seconds.
 std::string localDateAndTime(Timestamp time);
 
 } // namespace Restorer

@@ -142,6 +142,7 @@ ScanResult ScanRun::run(const std::vector<std::string>& roots, bool keepPictures
         m_progress(progress);
     });
     m_result.skipped = m_walk.skipped;
+    m_result.hidden = m_walk.hidden;
     m_result.excluded.insert(m_result.excluded.end(), m_walk.excluded.begin(), m_walk.excluded.end());
     m_result.otherFiles = m_walk.otherFiles;
     m_result.hardLinksFolded = m_walk.hardLinksFolded;

@@ -58,6 +58,7 @@ struct Walk {
     std::vector<Found> found;
     std::vector<SkippedFile> skipped;
     std::vector<ExcludedItem> excluded;
+    std::vector<std::string> hidden; ///< hidden folders and hidden files with a picture's extension, passed by
     std::int64_t discovered = 0;
     std::int64_t otherFiles = 0;
     std::int64_t hardLinksFolded = 0;

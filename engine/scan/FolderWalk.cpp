@@ -166,8 +166,16 @@ void Walker::walkRoot(const std::string& root) {
 
 void Walker::visit(const std::string& folder, const Entry& entry, const std::string& root,
                    std::vector<Frame>& stack) {
-    if (entry.name.starts_with(".")) return; // hidden entries are neither walked nor reported
     const std::string path = childPath(folder, entry.name);
+    if (entry.name.starts_with(".")) {
+        // Hidden entries are never walked; hidden folders and would-be pictures are named, so a
+        // person can tell why a picture they expected was not compared.
+        const std::string extension = pathExtension(entry.name);
+        const bool picture = entry.type == EntryType::file && (!m_only || m_only->contains(path)) &&
+                             (formatFromExtension(extension) || TypeIdentifiers::isImageExtension(extension));
+        if (entry.type == EntryType::folder || picture) m_walk.hidden.push_back(path);
+        return;
+    }
     switch (entry.type) {
     case EntryType::symbolicLink:
         countEntry();

@@ -104,6 +104,8 @@ struct ScanResult {
     std::int64_t otherFiles = 0;
     std::vector<SkippedFile> skipped;
     std::vector<ExcludedItem> excluded;
+    /// Hidden folders and hidden files with a picture's extension: never walked or compared.
+    std::vector<std::string> hidden;
     bool cancelled = false;
     Timestamp started = std::chrono::system_clock::now();
     Timestamp finished = started;
@@ -119,7 +121,7 @@ struct ScanResult {
     /// managed libraries, packages and overlapping roots alone never make a result incomplete.
     bool isIncomplete() const;
 
-    VP_RECORD(roots, groups, discovered, examined, otherFiles, skipped, excluded, cancelled, started, finished,
+    VP_RECORD(roots, groups, discovered, examined, otherFiles, skipped, excluded, hidden, cancelled, started, finished,
               hardLinksFolded, pictures, downloadedBytes, lightroomRejected, captureOneRed)
     bool operator==(const ScanResult&) const = default;
 };

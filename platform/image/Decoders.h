@@ -16,8 +16,7 @@ namespace vp::ImageDecoders {
 /// Pictures above this many pixels are refused as tooLarge before any pixel is decoded: a
 /// header claiming enormous dimensions would otherwise make a decoder (a progressive JPEG's
 /// coefficient buffer, libheif's whole-frame buffer, a one-strip TIFF) allocate gigabytes.
-/// 200 megapixels is above every camera's sensor, stitched panoramas aside.
-inline constexpr std::int64_t maximumPixels = 200'000'000;
+inline constexpr std::int64_t maximumPixels = Images::maximumPixels;
 
 bool exceedsPixelBudget(std::int64_t width, std::int64_t height);
 

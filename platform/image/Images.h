@@ -52,6 +52,10 @@ struct ImageFailure {
 
 namespace Images {
 
+/// Pictures above this many pixels are never decoded (reported as tooLarge): 200 megapixels is
+/// above every camera's sensor, stitched panoramas aside.
+inline constexpr std::int64_t maximumPixels = 200'000'000;
+
 /// Type identifiers the decoders on this computer can read, asked once.
 const std::set<std::string>& decodableTypes();
 

@@ -1,10 +1,15 @@
 // The terminal's own rules: which cleanup an argument names, what a history line says, and
 // where a relative path points.
+#include "app/Help.h"
 #include "app/TidyCommands.h"
+#include "engine/common/Text.h"
+#include "engine/review/KeeperPolicy.h"
+#include "engine/similarity/SimilarityIndex.h"
 
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <regex>
 #include <unistd.h>
 
 namespace vp {
@@ -68,6 +73,8 @@ TEST(HistoryLine, ReconciledCleanupsAndPicturesToCheckByHandAreSaid) {
     report.items[3].outcome = ItemOutcome::skipped("Not attempted.");
     const std::string plain = TidyCommands::historyLine(3, report);
     EXPECT_TRUE(plain.starts_with("3. ")) << plain;
+    // The date and time in full, as ISO 8601 writes them: never a year of two digits.
+    EXPECT_TRUE(std::regex_search(plain, std::regex("^3\\. [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}  "))) << plain;
     EXPECT_NE(plain.find("  1 moved, 1 skipped, 0 failed, 0 put back, 2 to check by hand  [ABCDEF12-"), std::string::npos)
         << plain;
     EXPECT_EQ(plain.find("reconciled"), std::string::npos) << plain;
@@ -77,6 +84,67 @@ TEST(HistoryLine, ReconciledCleanupsAndPicturesToCheckByHandAreSaid) {
         << reconciled;
     report.items.resize(1);
     EXPECT_EQ(TidyCommands::historyLine(1, report).find("check by hand"), std::string::npos);
+}
+
+struct ArgumentCase {
+    std::vector<std::string> arguments;
+    std::string problem; ///< empty: understood
+};
+
+class CommandArguments : public ::testing::TestWithParam<ArgumentCase> {};
+
+// Every mistake is one line naming it; a command never takes another command's options.
+TEST_P(CommandArguments, AreUnderstoodOrRefusedInOneLine) {
+    std::vector<std::string> arguments{"/usr/bin/velmo-pristel"};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    const auto problem = TidyCommands::argumentProblem(arguments);
+    EXPECT_EQ(problem.value_or(""), GetParam().problem);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CommandArguments,
+    ::testing::Values(
+        ArgumentCase{{"clean", "--mode=similar", "--preset", "broad", "--priorities=oldest,mostPixels", "photos"}, ""},
+        ArgumentCase{{"clean", "--protect=a", "--protect", "b", "--yes", "--", "--yes"}, ""},
+        ArgumentCase{{"clean", "--json", "--dry-run", "--skipped", "--no-cache", "photos"}, ""},
+        ArgumentCase{{"clean", "--interactive", "--dry-run", "photos"}, ""},
+        ArgumentCase{{"clean", "--help"}, ""},
+        ArgumentCase{{"history", "--json"}, ""},
+        ArgumentCase{{"put-back", "-h"}, ""},
+        ArgumentCase{{"clean", "--yse", "photos"}, "Unknown option for clean: --yse (velmo-pristel clean --help lists them)"},
+        ArgumentCase{{"history", "--yes"}, "Unknown option for history: --yes (velmo-pristel history --help lists them)"},
+        ArgumentCase{{"put-back", "--json", "1"}, "Unknown option for put-back: --json (velmo-pristel put-back --help lists them)"},
+        ArgumentCase{{"history", "1"}, "history takes no folders or names: 1"},
+        ArgumentCase{{"clean", "--mode", "simlar", "photos"}, "--mode takes exact, similar or series, not simlar"},
+        ArgumentCase{{"clean", "--preset=braod", "photos"}, "--preset takes conservative, balanced or broad, not braod"},
+        ArgumentCase{{"clean", "--mode", "exact", "--mode=similar", "photos"}, "--mode is given twice."},
+        ArgumentCase{{"clean", "--priorities", "oldest, newst", "photos"},
+                     "Unknown priority: newst (velmo-pristel clean --help lists them)"},
+        ArgumentCase{{"clean", "photos", "--protect"}, "--protect needs a value (velmo-pristel clean --help)"},
+        ArgumentCase{{"clean", "--yes=no", "photos"}, "--yes takes no value: --yes=no"},
+        ArgumentCase{{"clean", "--json", "photos"}, "clean --json needs --yes or --dry-run: it never asks."},
+        ArgumentCase{{"clean", "--json", "--interactive", "--yes", "photos"}, "--interactive and --json do not go together."},
+        ArgumentCase{{"clean", "--\nx", "photos"}, "Unknown option for clean: --\\nx (velmo-pristel clean --help lists them)"}));
+
+// The help fits a terminal of 100 columns and gives every priority and preset a line of its own,
+// made from the same names the settings use.
+TEST(HelpTexts, FitTheTerminalAndListEveryPriorityAndPreset) {
+    for (const std::string& text : {Help::program(), Help::clean(), Help::history(), Help::putBack()}) {
+        for (const auto& line : split(text, '\n')) EXPECT_LE(line.size(), 100u) << line;
+        EXPECT_TRUE(text.ends_with("\n"));
+    }
+    const std::string clean = "\n" + Help::clean();
+    for (const auto priority : allCases<KeeperPolicy::Priority>()) {
+        const std::string line = "\n  " + std::string(rawValue(priority));
+        EXPECT_NE(clean.find(line + " "), std::string::npos) << line;
+        EXPECT_NE(clean.find(std::string(KeeperPolicy::name(priority))), std::string::npos);
+    }
+    for (const auto preset : allCases<SimilarityPreset>()) {
+        EXPECT_NE(clean.find("\n  " + std::string(rawValue(preset)) + " "), std::string::npos);
+        EXPECT_NE(Help::program().find("\n  " + std::string(rawValue(preset)) + " "), std::string::npos);
+    }
+    EXPECT_NE(clean.find("Standard order: eyesOpen,bestQuality,mostSmiles,mostPixels,filedNotInbox,oldest,shallowest\n"),
+              std::string::npos);
 }
 
 TEST(RelativePaths, AreTakenFromTheWorkingFolder) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <regex>
 
 namespace vp {
 namespace {
@@ -46,6 +47,9 @@ TEST_F(PuttingBack, TwiceRestoresOnceAndNotesTheSecondTry) {
     const auto notes = reread().notes;
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_TRUE(startsWith(notes[0], "Put Back tried ")) << notes[0];
+    // Dated in full, in ISO 8601's order, whatever the locale: never a year of two digits.
+    EXPECT_TRUE(std::regex_search(notes[0], std::regex("^Put Back tried [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}: ")))
+        << notes[0];
     EXPECT_TRUE(endsWith(notes[0], ": it is not in the Trash any more (emptied, or put back another way)."));
 }
 

@@ -45,7 +45,14 @@ interrupt_when "$!" grep -q 'to the Trash? \[y/N\]' "$work/asked.txt"
 # already, the question is being asked, which moves nothing either).
 "$program" clean "$photos" <&3 >"$work/scan.txt" 2>&1 &
 pid=$!
-sleep 0.3
+# A background job of a script starts with SIGINT ignored, so a signal sent before the program
+# takes it (a slow start, as under the sanitizers) would be lost: wait until SIGINT is blocked.
+for ((i = 0; i < 3000; i++)); do
+    mask=$(sed -n 's/^SigBlk:[[:space:]]*//p' "/proc/$pid/status" 2>/dev/null || true)
+    [[ -n "$mask" ]] && (((16#$mask & 2) != 0)) && break
+    sleep 0.01
+done
+sleep 0.1
 kill -INT "$pid"
 status=0
 wait "$pid" || status=$?

@@ -29,7 +29,7 @@ def decode(text):
 raw = sys.stdin.buffer.read()
 raw.decode("ascii")  # the output is ASCII alone
 data = json.loads(raw)
-items = data["removals"] if sys.argv[1] == "plan" else [item["removal"] for report in data for item in report["items"]]
+items = data["plan"]["removals"] if sys.argv[1] == "plan" else [item["removal"] for report in data for item in report["items"]]
 for item in items:
     sys.stdout.buffer.write(decode(item["path"]) + b"\0")
 ' "$1" | sort -z | od -c

@@ -43,7 +43,7 @@ grep -qF "Protected, nothing in it is moved: $photos/Backup" "$work/relative.txt
 
 # Newest first, with nothing protected, the camera's originals would go: the control case.
 "$program" clean --dry-run --json --priorities newest "$photos" >"$work/control.json" || fail "control exited $?"
-removes() { python3 -c 'import json, sys; sys.exit(not any(sys.argv[1] in r["path"] for r in json.load(sys.stdin)["removals"]))' "$1"; }
+removes() { python3 -c 'import json, sys; sys.exit(not any(sys.argv[1] in r["path"] for r in json.load(sys.stdin)["plan"]["removals"]))' "$1"; }
 removes Pictures/Camera/2021-06-12/IMG_0101.jpg <"$work/control.json" ||
     fail "the control plan does not move the camera's file: $(cat "$work/control.json")"
 

@@ -49,6 +49,7 @@ TEST_F(FolderWalk, SortsFilesIntoCandidatesSkippedAndOther) {
     dir.write("a/empty.jpg", "");
     dir.write("a/.hidden.jpg", "hidden");
     dir.write("a/.thumbnails/t.jpg", "hidden folder");
+    dir.write("a/.notes.txt", "a hidden file that is no picture");
     dir.write("a/raw.CR2", "raw bytes");
 
     const auto result = walk({base});
@@ -61,7 +62,11 @@ TEST_F(FolderWalk, SortsFilesIntoCandidatesSkippedAndOther) {
     EXPECT_EQ(result.otherFiles, 1);
     EXPECT_EQ(skippedAt(result, path("a/anim.gif")), (SkippedFile{path("a/anim.gif"), SkipReason::unsupportedFormat, "GIF"}));
     EXPECT_EQ(skippedAt(result, path("a/empty.jpg")), (SkippedFile{path("a/empty.jpg"), SkipReason::empty, std::nullopt}));
-    EXPECT_EQ(result.skipped.size(), 2u); // hidden entries are neither skipped nor counted
+    EXPECT_EQ(result.skipped.size(), 2u); // hidden entries are neither skipped nor counted,
+    // but hidden folders and would-be pictures are named, so a missing picture can be explained.
+    auto hidden = result.hidden;
+    std::sort(hidden.begin(), hidden.end());
+    EXPECT_EQ(hidden, (std::vector<std::string>{path("a/.hidden.jpg"), path("a/.thumbnails")}));
     EXPECT_EQ(result.namesByFolder.at(path("a")),
               (FolderSource::NameSet{"anim.gif", "empty.jpg", "notes.txt", "pic.png", "raw.cr2"}));
 }

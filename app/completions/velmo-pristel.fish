@@ -1,0 +1,52 @@
+# fish completion for velmo-pristel
+function __velmo_pristel_command
+    set -l words (commandline -opc)
+    for word in $words[2..-1]
+        switch $word
+            case clean history put-back
+                echo $word
+                return 0
+            case --
+                return 1
+        end
+    end
+    return 1
+end
+
+function __velmo_pristel_no_command
+    not __velmo_pristel_command >/dev/null
+end
+
+function __velmo_pristel_in
+    set -l command (__velmo_pristel_command)
+    test "$command" = $argv[1]
+end
+
+complete -c velmo-pristel -f
+# The report and the window
+complete -c velmo-pristel -n __velmo_pristel_no_command -a 'clean history put-back' -d 'Command'
+complete -c velmo-pristel -n __velmo_pristel_no_command -a '(__fish_complete_directories)'
+complete -c velmo-pristel -n __velmo_pristel_no_command -l similar -d 'Other versions of one photo'
+complete -c velmo-pristel -n __velmo_pristel_no_command -l series -d 'Bursts: shots seconds apart'
+complete -c velmo-pristel -n __velmo_pristel_no_command -l exact -d 'Byte-identical copies'
+complete -c velmo-pristel -n __velmo_pristel_no_command -l json -d 'Print one JSON document'
+complete -c velmo-pristel -n __velmo_pristel_no_command -l skipped -d 'List what the scan left out'
+complete -c velmo-pristel -n __velmo_pristel_no_command -l no-cache -d 'Read every file again instead of using the scan cache'
+complete -c velmo-pristel -n __velmo_pristel_no_command -l version -d 'Show the version'
+complete -c velmo-pristel -l help -s h -d 'Show the help'
+complete -c velmo-pristel -n '__fish_prev_arg_in --similar' -a 'conservative balanced broad' -d 'Preset'
+# clean
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -a '(__fish_complete_directories)'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l mode -x -a 'exact similar series' -d 'Which groups'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l preset -x -a 'conservative balanced broad' -d 'How far look-alikes reach'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l protect -x -a '(__fish_complete_directories)' -d 'Nothing in this folder is moved'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l priorities -x -a 'mostPixels largestFile filedNotInbox oldest newest shallowest sharpest bestQuality eyesOpen mostSmiles' -d 'Which copy to keep'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l interactive -d 'Choose group by group'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l yes -d 'Move without asking'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l dry-run -d 'Stop after the plan'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l json -d 'Print one JSON document'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l skipped -d 'List what the scan left out'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l no-cache -d 'Read every file again instead of using the scan cache'
+# history and put-back
+complete -c velmo-pristel -n '__velmo_pristel_in history' -l json -d 'Print one JSON document'
+complete -c velmo-pristel -n '__velmo_pristel_in put-back' -F
