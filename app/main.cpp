@@ -29,20 +29,22 @@ int main(int argc, char** argv) {
     vp::CommandLineReport::runIfAsked(argc, argv); // ends the process when a report is asked for
 
     // No report flag and no terminal command: the folders given open in the window.
-    std::vector<std::string> folders;
+    std::vector<std::string> given;
     bool dashes = false; // the first "--" ends the options; it is not a folder
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         if (arguments[i] == "--" && !dashes) dashes = true;
-        else folders.push_back(arguments[i]);
+        else given.push_back(arguments[i]);
     }
     // A mistyped command is not a folder: a first word that names nothing here is refused.
-    if (!folders.empty() && arguments[1] != "--" && folders.front().find('/') == std::string::npos) {
+    if (!given.empty() && arguments[1] != "--" && given.front().find('/') == std::string::npos) {
         struct stat status {};
-        if (::stat(folders.front().c_str(), &status) != 0) {
+        if (::stat(given.front().c_str(), &status) != 0) {
             std::fprintf(stderr, "No such command or folder: %s (the commands are clean, history and put-back)\n",
-                         vp::CommandLine::asGiven(folders.front()).c_str());
+                         vp::CommandLine::asGiven(given.front()).c_str());
             return 2;
         }
     }
+    std::vector<std::string> folders; // relative ones from where the program was started
+    for (const auto& folder : given) folders.push_back(vp::CommandLine::absolutePath(folder));
     return vp::runDesktop(argc, argv, folders);
 }
