@@ -4,6 +4,7 @@
 #include "tests/support/TempDir.h"
 
 #include <csignal>
+#include <filesystem>
 #include <optional>
 #include <sqlite3.h>
 #include <stdexcept>
@@ -133,6 +134,90 @@ void LightroomCatalogFile::addKeyword(std::int64_t image) {
 
 double LightroomCatalogFile::pick(std::int64_t image) const {
     return static_cast<double>(queryInteger(m_path, "SELECT pick FROM Adobe_images WHERE id_local = " + std::to_string(image)));
+}
+
+CaptureOneCatalogFile::CaptureOneCatalogFile(std::string package, const std::string& version)
+    : m_package(std::move(package)) {
+    std::filesystem::create_directories(m_package + "/Originals");
+    execute(database(), R"(
+        CREATE TABLE ZIMAGE (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZIMAGELOCATION INTEGER, ZISTRASHED INTEGER, ZIMAGEFILENAME VARCHAR, ZIMAGEUUID VARCHAR);
+        CREATE TABLE ZPATHLOCATION (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, ZISRELATIVE INTEGER, ZMACROOT VARCHAR, ZRELATIVEPATH VARCHAR, ZWINROOT VARCHAR);
+        CREATE TABLE ZVARIANT (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, ZIMAGE INTEGER, ZISMODIFIED INTEGER, ZADJUSTMENTLAYER INTEGER, ZCOMBINEDSETTINGS INTEGER, ZLASTMETADATAMODIFICATIONDATE TIMESTAMP);
+        CREATE TABLE ZVARIANTLAYER (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, ZMETADATA INTEGER, ZNAME VARCHAR);
+        CREATE TABLE ZVARIANTMETADATA (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, ZBASIC_RATING INTEGER, ZCOLOR_TAG_INDEX INTEGER, ZCONTENT_KEYWORDS VARCHAR);
+        CREATE TABLE ZCOLLECTION (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, ZPARENT INTEGER, ZNAME VARCHAR);
+        CREATE TABLE ZIMAGEINCOLLECTION (Z_PK INTEGER PRIMARY KEY, ZIMAGE INTEGER, ZCOLLECTION INTEGER);
+        CREATE TABLE ZVARIANTINCOLLECTION (Z_PK INTEGER PRIMARY KEY, ZVARIANT INTEGER, ZCOLLECTION INTEGER);
+        CREATE TABLE ZVERSIONINFO (Z_PK INTEGER PRIMARY KEY, ZVERSION INTEGER, ZAPPLICATIONVERSION VARCHAR);
+        INSERT INTO ZCOLLECTION (Z_PK, Z_ENT, ZPARENT, ZNAME) VALUES (1, 2, NULL, 'Selects');
+        INSERT INTO ZCOLLECTION (Z_PK, Z_ENT, ZPARENT, ZNAME) VALUES (2, 8, NULL, 'Catalog Collections');
+        INSERT INTO ZCOLLECTION (Z_PK, Z_ENT, ZPARENT, ZNAME) VALUES (3, 2, 2, 'Recent Imports');
+    )");
+    if (!version.empty())
+        execute(database(), "INSERT INTO ZVERSIONINFO (Z_PK, ZVERSION, ZAPPLICATIONVERSION) VALUES (1, 150000, "
+                            "'15.0'), (2, " + version + ", '16.0')");
+}
+
+std::int64_t CaptureOneCatalogFile::addLocation(const std::string& root, const std::string& relativePath,
+                                                bool relativeToPackage, bool rootIsNull) {
+    const auto id = m_next++;
+    execute(database(), "INSERT INTO ZPATHLOCATION (Z_PK, Z_ENT, ZISRELATIVE, ZMACROOT, ZRELATIVEPATH) VALUES (" +
+                            std::to_string(id) + ", 5, " + (relativeToPackage ? "1" : "0") + ", " +
+                            (rootIsNull ? std::string("NULL") : quoted(root)) + ", " + quoted(relativePath) + ")");
+    return id;
+}
+
+std::int64_t CaptureOneCatalogFile::addImage(std::int64_t location, const std::string& filename, bool trashed) {
+    const auto id = m_next++;
+    execute(database(), "INSERT INTO ZIMAGE (Z_PK, Z_ENT, ZIMAGELOCATION, ZISTRASHED, ZIMAGEFILENAME) VALUES (" +
+                            std::to_string(id) + ", 3, " + std::to_string(location) + ", " + (trashed ? "1" : "0") +
+                            ", " + quoted(filename) + ")");
+    return id;
+}
+
+CaptureOneCatalogFile::Variant CaptureOneCatalogFile::addVariant(std::int64_t image, bool modified, int rating,
+                                                                 int colorTag, const std::string& keywords,
+                                                                 bool bothLayers) {
+    const auto tag = colorTag < 0 ? std::string("NULL") : std::to_string(colorTag);
+    const auto metadata = [&] {
+        const auto id = m_next++;
+        execute(database(), "INSERT INTO ZVARIANTMETADATA (Z_PK, Z_ENT, ZBASIC_RATING, ZCOLOR_TAG_INDEX, "
+                            "ZCONTENT_KEYWORDS) VALUES (" + std::to_string(id) + ", 12, " + std::to_string(rating) +
+                                ", " + tag + ", " + (keywords.empty() ? std::string("NULL") : quoted(keywords)) + ")");
+        return id;
+    };
+    const auto layer = [&](std::int64_t metadataID) {
+        const auto id = m_next++;
+        execute(database(), "INSERT INTO ZVARIANTLAYER (Z_PK, Z_ENT, ZMETADATA) VALUES (" + std::to_string(id) +
+                                ", 11, " + std::to_string(metadataID) + ")");
+        return id;
+    };
+    Variant variant;
+    std::int64_t adjustmentLayer = 0;
+    if (bothLayers) {
+        variant.adjustmentMetadata = metadata();
+        adjustmentLayer = layer(variant.adjustmentMetadata);
+    }
+    variant.combinedMetadata = metadata();
+    const auto combinedLayer = layer(variant.combinedMetadata);
+    variant.id = m_next++;
+    execute(database(), "INSERT INTO ZVARIANT (Z_PK, Z_ENT, ZIMAGE, ZISMODIFIED, ZADJUSTMENTLAYER, ZCOMBINEDSETTINGS, "
+                        "ZLASTMETADATAMODIFICATIONDATE) VALUES (" + std::to_string(variant.id) + ", 10, " +
+                            std::to_string(image) + ", " + (modified ? "1" : "0") + ", " +
+                            (bothLayers ? std::to_string(adjustmentLayer) : std::string("NULL")) + ", " +
+                            std::to_string(combinedLayer) + ", 700000000.5)");
+    return variant;
+}
+
+void CaptureOneCatalogFile::addToAlbum(std::int64_t image, bool insideSmartGroup) {
+    execute(database(), "INSERT INTO ZIMAGEINCOLLECTION (ZIMAGE, ZCOLLECTION) VALUES (" + std::to_string(image) + ", " +
+                            (insideSmartGroup ? "3" : "1") + ")");
+}
+
+std::int64_t CaptureOneCatalogFile::colorTag(std::int64_t metadata) const {
+    const auto tag = queryInteger(database(), "SELECT ZCOLOR_TAG_INDEX FROM ZVARIANTMETADATA WHERE Z_PK = " +
+                                                  std::to_string(metadata));
+    return tag == -999 ? -1 : tag;
 }
 
 LockingProcess::LockingProcess(const std::string& path, const std::vector<std::string>& statements) {

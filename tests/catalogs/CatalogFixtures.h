@@ -41,6 +41,39 @@ private:
     std::int64_t m_next = 100; // id_local values are shared by every table, as in the real catalogs
 };
 
+/// A Capture One catalog package: its database with the tables the reader needs, an
+/// "Originals" folder, and the entity numbers Capture One gives albums (2) and the groups that
+/// hold smart albums (8).
+class CaptureOneCatalogFile {
+public:
+    /// Creates the package and its database. An empty `version` leaves ZVERSIONINFO empty.
+    explicit CaptureOneCatalogFile(std::string package, const std::string& version = "160800");
+
+    const std::string& package() const { return m_package; }
+    std::string database() const { return m_package + "/Main.cocatalogdb"; }
+    /// A location: a volume root (or none) and a path, or a path relative to the package.
+    std::int64_t addLocation(const std::string& root, const std::string& relativePath, bool relativeToPackage = false,
+                             bool rootIsNull = false);
+    std::int64_t addImage(std::int64_t location, const std::string& filename, bool trashed = false);
+    struct Variant {
+        std::int64_t id = 0;
+        std::int64_t adjustmentMetadata = 0;
+        std::int64_t combinedMetadata = 0;
+    };
+    /// A variant with its adjustment layer and combined settings, each with metadata carrying
+    /// the same rating and colour tag (`colorTag` -1 writes NULL). Without `bothLayers`, only the
+    /// combined settings exist.
+    Variant addVariant(std::int64_t image, bool modified = false, int rating = 0, int colorTag = 0,
+                       const std::string& keywords = "", bool bothLayers = true);
+    void addToAlbum(std::int64_t image, bool insideSmartGroup = false);
+    /// The colour tag of a metadata row, -1 for NULL.
+    std::int64_t colorTag(std::int64_t metadata) const;
+
+private:
+    std::string m_package;
+    std::int64_t m_next = 100;
+};
+
 /// A second process holding a lock on a database, as its program would while writing. The
 /// statements run at start; the process ends, releasing everything, when this is released.
 class LockingProcess {
