@@ -74,6 +74,14 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &status) == 0;
 }
 
+// SQLite opens whatever is at the path: a FIFO named like a catalog would block the open or the
+// first read forever, and a folder only fails with a vague message.
+constexpr const char* notAFile = "it is not a file";
+bool isSomethingElseThanAFile(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
+}
+
 std::vector<SQLiteRow> readRows(sqlite3* db, const std::string& sql, auto&& fail, auto&& failBusy) {
     sqlite3_stmt* statement = nullptr;
     if (const int prepared = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size() + 1), &statement, nullptr);
@@ -114,6 +122,7 @@ std::vector<SQLiteRow> readRows(sqlite3* db, const std::string& sql, auto&& fail
 
 SQLiteReader::SQLiteReader(const std::string& path, std::optional<bool> immutable, std::string busy)
     : m_busy(std::move(busy)) {
+    if (isSomethingElseThanAFile(path)) throw CatalogReadError::unreadable(notAFile);
     // Immutable skips SQLite's locking and change detection entirely, which is only safe when no
     // one writes: a write-ahead log beside the file says someone may.
     const bool openImmutable = immutable.value_or(!exists(path + "-wal"));
@@ -138,6 +147,7 @@ std::vector<SQLiteRow> SQLiteReader::rows(const std::string& sql) const {
 }
 
 SQLiteWriter::SQLiteWriter(const std::string& path) {
+    if (isSomethingElseThanAFile(path)) throw Failure(notAFile);
     const int opened = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (opened != SQLITE_OK) {
         std::string message = messageOf(m_db, "it could not be opened");
@@ -166,6 +176,7 @@ std::vector<SQLiteRow> SQLiteWriter::rows(const std::string& sql) {
 }
 
 void copyDatabase(const std::string& from, const std::string& to) {
+    if (isSomethingElseThanAFile(from)) throw SQLiteWriter::Failure(notAFile);
     sqlite3* source = nullptr;
     sqlite3* destination = nullptr;
     const auto closeBoth = [&] {
