@@ -86,6 +86,9 @@ public:
 
     using OpenProbe = std::function<bool(const std::string&)>;
 
+    /// The folder of the data folder that holds the records.
+    static constexpr std::string_view recordFolderName = "Capture One";
+
     explicit CaptureOneMarker(std::string recordDirectory, OpenProbe isOpen = CaptureOneCatalog::isOpen);
 
     /// Never throws. Every refusal leaves the catalog as it was.

@@ -22,6 +22,9 @@ struct LightroomPhoto {
 
 namespace LightroomCatalog {
 
+/// Both catalog kinds throw the same error.
+using ReadError = CatalogReadError;
+
 inline constexpr std::string_view notACatalogText = "That is not a Lightroom Classic catalog (.lrcat).";
 inline constexpr std::string_view busyText = "Lightroom Classic is busy with it. Try again in a moment.";
 inline constexpr std::string_view untestedScanNotice =

@@ -6,6 +6,7 @@
 
 #include "CatalogMarking.h"
 #include "LightroomCatalog.h"
+#include "SQLite.h"
 #include "engine/cleanup/CleanupPlan.h"
 #include "engine/common/Result.h"
 #include "engine/common/Uuid.h"
@@ -67,6 +68,9 @@ public:
 
     using OpenProbe = std::function<bool(const std::string&)>;
 
+    /// The folder of the data folder that holds the records.
+    static constexpr std::string_view recordFolderName = "Lightroom";
+
     /// `recordDirectory` is created when first needed.
     explicit LightroomRejecter(std::string recordDirectory, OpenProbe isOpen = LightroomCatalog::isOpen);
 
@@ -84,6 +88,8 @@ public:
     static std::string backUp(const std::string& catalog, Timestamp now);
     /// Throws std::runtime_error.
     void save(const LightroomMarkRecord& record) const;
+    /// The online backup both catalog kinds are copied with (SQLite.h).
+    static void copyDatabase(const std::string& from, const std::string& to) { vp::copyDatabase(from, to); }
 
     const std::string& recordDirectory() const { return m_recordDirectory; }
 
