@@ -71,6 +71,9 @@ LightroomCatalogFile::LightroomCatalogFile(std::string path, const std::string& 
         CREATE TABLE AgLibraryCollectionImage (id_local INTEGER PRIMARY KEY, collection INTEGER NOT NULL DEFAULT 0, image INTEGER NOT NULL DEFAULT 0, pick NOT NULL DEFAULT 0, positionInCollection);
         CREATE TABLE AgLibraryKeyword (id_local INTEGER PRIMARY KEY, id_global UNIQUE NOT NULL, name, parent INTEGER);
         CREATE TABLE AgLibraryKeywordImage (id_local INTEGER PRIMARY KEY, image INTEGER NOT NULL DEFAULT 0, tag INTEGER NOT NULL DEFAULT 0);
+        CREATE TABLE AgLibraryFolderStack (id_local INTEGER PRIMARY KEY, id_global UNIQUE NOT NULL, collapsed INTEGER NOT NULL DEFAULT 0, text NOT NULL DEFAULT '');
+        CREATE TABLE AgLibraryFolderStackImage (id_local INTEGER PRIMARY KEY, collapsed INTEGER NOT NULL DEFAULT 0, image INTEGER NOT NULL DEFAULT 0, position NOT NULL DEFAULT '', stack INTEGER NOT NULL DEFAULT 0);
+        INSERT INTO AgLibraryFolderStack (id_local, id_global, collapsed) VALUES (3, 'S3', 1);
         INSERT INTO AgLibraryCollection (id_local, name) VALUES (1, 'Portfolio');
         INSERT INTO AgLibraryKeyword (id_local, id_global, name) VALUES (2, 'K2', 'beach');
         INSERT INTO Adobe_variablesTable (id_global, name, value) VALUES ('V1', 'AgLibraryKeyword_rootTagID', '2');
@@ -126,6 +129,11 @@ void LightroomCatalogFile::addDevelopAdjustments(std::int64_t image) {
 
 void LightroomCatalogFile::addToCollection(std::int64_t image) {
     execute(m_path, "INSERT INTO AgLibraryCollectionImage (collection, image) VALUES (1, " + std::to_string(image) + ")");
+}
+
+void LightroomCatalogFile::addToStack(std::int64_t image, int position) {
+    execute(m_path, "INSERT INTO AgLibraryFolderStackImage (collapsed, image, position, stack) VALUES (1, " +
+                        std::to_string(image) + ", " + std::to_string(position) + ", 3)");
 }
 
 void LightroomCatalogFile::addKeyword(std::int64_t image) {

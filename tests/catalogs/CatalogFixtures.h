@@ -34,6 +34,8 @@ public:
     void addDevelopAdjustments(std::int64_t image);
     void addToCollection(std::int64_t image);
     void addKeyword(std::int64_t image);
+    /// Into the one collapsed stack: stacked photos stay separate masters.
+    void addToStack(std::int64_t image, int position);
     double pick(std::int64_t image) const;
 
 private:

@@ -1,6 +1,6 @@
 // A Lightroom Classic catalog over real pictures in a temporary folder, with the spread of
 // photos a person's catalog has: an edited photo and its virtual copy, a worked-on duplicate, an
-// untouched duplicate, a photo whose file is gone, one already rejected, and a file in a catalog
+// untouched duplicate stacked with one already rejected, a photo whose file is gone, and a file in a catalog
 // folder that the catalog does not list.
 #pragma once
 
@@ -38,6 +38,8 @@ struct LightroomScene {
         bCopy = catalog.addPhoto(archiveFolder, "b copy.jpg", 1);
         gone = catalog.addPhoto(photosFolder, "gone.jpg");
         rejected = catalog.addPhoto(photosFolder, "a rejected.jpg", -1);
+        catalog.addToStack(a, 1);
+        catalog.addToStack(rejected, 2);
     }
 
     std::string real(const std::string& relative) const { return *CatalogFiles::realPath(dir / relative); }
