@@ -122,8 +122,8 @@ std::vector<int> colorTags(const std::string& list) {
     for (const auto& piece : split(list, ',')) {
         int tag = 0;
         const auto* end = piece.data() + piece.size();
-        if (auto [at, error] = std::from_chars(piece.data(), end, tag); !piece.empty() && error == std::errc() && at == end)
-            tags.push_back(tag);
+        const auto [at, error] = std::from_chars(piece.data(), end, tag);
+        if (!piece.empty() && error == std::errc() && at == end) tags.push_back(tag);
     }
     return tags;
 }
@@ -131,7 +131,8 @@ std::vector<int> colorTags(const std::string& list) {
 } // namespace
 
 Catalog read(const std::string& package) {
-    if (lowercased(pathExtension(package)) != "cocatalog") throw CatalogReadError::notACatalog(std::string(notACatalogText));
+    if (lowercased(pathExtension(package)) != "cocatalog")
+        throw CatalogReadError::notACatalog(std::string(notACatalogText));
     const auto databasePath = database(package);
     if (!databasePath) throw CatalogReadError::notACatalog(std::string(notACatalogText));
     SQLiteReader reader(*databasePath, !isOpen(package), std::string(busyText));

@@ -23,7 +23,8 @@ std::string CaptureOneMarker::Refusal::description() const {
     case Kind::writeFailed: return std::string(CatalogMarking::writeFailedText) + detail;
     case Kind::approvalDoesNotMatch: return std::string(CatalogMarking::approvalDoesNotMatchText);
     case Kind::notCaptureOnePhotos: return "Only photos from a Capture One catalog can be tagged there.";
-    case Kind::captureOneOpen: return "Quit Capture One first. Its catalog is only changed while Capture One is closed.";
+    case Kind::captureOneOpen:
+        return "Quit Capture One first. Its catalog is only changed while Capture One is closed.";
     }
     return detail;
 }
@@ -81,7 +82,8 @@ void inOneTransaction(const std::string& database, Work&& work) {
 
 } // namespace
 
-Result<CaptureOneMarker::Report, Refusal> CaptureOneMarker::mark(const CleanupPlan& plan, const CleanupApproval& approval,
+Result<CaptureOneMarker::Report, Refusal> CaptureOneMarker::mark(const CleanupPlan& plan,
+                                                                 const CleanupApproval& approval,
                                                                  const std::string& catalog, Timestamp now) const {
     if (approval.planID != plan.id) return Unexpected{Refusal{Kind::approvalDoesNotMatch, {}}};
     if (std::any_of(plan.removals.begin(), plan.removals.end(), [](const auto& r) { return !r.captureOneImageID; }))
@@ -149,7 +151,8 @@ Result<CaptureOneMarker::Report, Refusal> CaptureOneMarker::mark(const CleanupPl
                     skipped.push_back({removal->name(), std::string(notWhereScanned)});
                     continue;
                 }
-                const auto modified = writer.rows("SELECT ZLASTMETADATAMODIFICATIONDATE FROM ZVARIANT WHERE Z_PK = " + variant);
+                const auto modified =
+                    writer.rows("SELECT ZLASTMETADATAMODIFICATIONDATE FROM ZVARIANT WHERE Z_PK = " + variant);
                 if (!modified.empty() && !modified.front().empty() && modified.front().front())
                     if (const auto* seconds = std::get_if<double>(&*modified.front().front()))
                         item.previousModified = *seconds;
@@ -187,16 +190,19 @@ Result<CaptureOneMarkRecord, Refusal> CaptureOneMarker::restore(const CaptureOne
                 if (item.metadataIDs.empty() || item.previousTags.size() != item.metadataIDs.size()) continue;
                 const auto stillRed = writer.rows("SELECT COUNT(*) FROM ZVARIANTMETADATA WHERE Z_PK IN (" +
                                                   joinedIDs(item.metadataIDs, ",") + ") AND ZCOLOR_TAG_INDEX = " + red);
-                const auto count = stillRed.empty() || stillRed.front().empty() ? std::nullopt : integerValue(stillRed.front().front());
+                const auto count = stillRed.empty() || stillRed.front().empty()
+                                       ? std::nullopt
+                                       : integerValue(stillRed.front().front());
                 // The person changed the tag in Capture One since: theirs wins.
                 if (count != static_cast<std::int64_t>(item.metadataIDs.size())) continue;
                 for (std::size_t i = 0; i < item.metadataIDs.size(); ++i)
                     writer.run("UPDATE ZVARIANTMETADATA SET ZCOLOR_TAG_INDEX = " +
                                (item.previousTags[i] ? std::to_string(*item.previousTags[i]) : std::string("NULL")) +
                                " WHERE Z_PK = " + std::to_string(item.metadataIDs[i]));
-                writer.run("UPDATE ZVARIANT SET ZLASTMETADATAMODIFICATIONDATE = " +
-                           (item.previousModified ? CatalogFiles::sqlReal(*item.previousModified) : std::string("NULL")) +
-                           " WHERE Z_PK = " + std::to_string(item.variantID));
+                const auto previous =
+                    item.previousModified ? CatalogFiles::sqlReal(*item.previousModified) : std::string("NULL");
+                writer.run("UPDATE ZVARIANT SET ZLASTMETADATAMODIFICATIONDATE = " + previous + " WHERE Z_PK = " +
+                           std::to_string(item.variantID));
             }
         });
     } catch (const SQLiteWriter::Failure& failure) {

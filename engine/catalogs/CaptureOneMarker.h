@@ -69,7 +69,14 @@ struct CaptureOneMarkRecord {
 class CaptureOneMarker {
 public:
     struct Refusal {
-        enum class Kind { untestedVersion, backupFailed, writeFailed, approvalDoesNotMatch, notCaptureOnePhotos, captureOneOpen };
+        enum class Kind {
+            untestedVersion,
+            backupFailed,
+            writeFailed,
+            approvalDoesNotMatch,
+            notCaptureOnePhotos,
+            captureOneOpen,
+        };
         Kind kind = Kind::writeFailed;
         std::string detail;
 

@@ -27,7 +27,8 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>& requiredCol
 
 std::vector<LightroomPhoto> Catalog::missing() const {
     std::vector<LightroomPhoto> gone;
-    std::copy_if(photos.begin(), photos.end(), std::back_inserter(gone), [](const auto& photo) { return !photo.exists; });
+    std::copy_if(photos.begin(), photos.end(), std::back_inserter(gone),
+                 [](const auto& photo) { return !photo.exists; });
     return gone;
 }
 
@@ -134,9 +135,13 @@ bool isOpen(const std::string& path) {
     return CatalogFiles::isProgramRunning(programNames);
 }
 
-std::vector<std::string> catalogsIn(const std::string& folder) { return CatalogFiles::entriesWithExtension(folder, "lrcat"); }
+std::vector<std::string> catalogsIn(const std::string& folder) {
+    return CatalogFiles::entriesWithExtension(folder, "lrcat");
+}
 
-std::vector<std::string> defaultCatalogs() { return catalogsIn(CatalogFiles::join(realHomeFolder(), "Pictures/Lightroom")); }
+std::vector<std::string> defaultCatalogs() {
+    return catalogsIn(CatalogFiles::join(realHomeFolder(), "Pictures/Lightroom"));
+}
 
 std::string noCatalogNotice(const std::string& folder) {
     return "No Lightroom Classic catalog (.lrcat) in " + folder + ". Choose the folder it is in.";

@@ -16,7 +16,8 @@ std::string LightroomMarkRecord::name() const { return lastPathComponent(catalog
 
 std::string LightroomRejecter::Refusal::description() const {
     switch (kind) {
-    case Kind::lightroomOpen: return "Quit Lightroom Classic first. Its catalog is only changed while Lightroom is closed.";
+    case Kind::lightroomOpen:
+        return "Quit Lightroom Classic first. Its catalog is only changed while Lightroom is closed.";
     case Kind::notLightroomPhotos: return "Only photos from a Lightroom Classic catalog can be marked Rejected.";
     case Kind::approvalDoesNotMatch: return std::string(CatalogMarking::approvalDoesNotMatchText);
     case Kind::untestedVersion:
@@ -57,7 +58,8 @@ std::optional<std::string_view> reasonToSkip(const PlannedRemoval& removal, cons
 
 } // namespace
 
-Result<LightroomRejecter::Report, Refusal> LightroomRejecter::mark(const CleanupPlan& plan, const CleanupApproval& approval,
+Result<LightroomRejecter::Report, Refusal> LightroomRejecter::mark(const CleanupPlan& plan,
+                                                                   const CleanupApproval& approval,
                                                                    const std::string& catalog, Timestamp now) const {
     if (approval.planID != plan.id) return Unexpected{Refusal{Kind::approvalDoesNotMatch, {}}};
     if (plan.removals.empty() ||

@@ -49,7 +49,14 @@ struct LightroomMarkRecord {
 class LightroomRejecter {
 public:
     struct Refusal {
-        enum class Kind { lightroomOpen, notLightroomPhotos, approvalDoesNotMatch, untestedVersion, backupFailed, writeFailed };
+        enum class Kind {
+            lightroomOpen,
+            notLightroomPhotos,
+            approvalDoesNotMatch,
+            untestedVersion,
+            backupFailed,
+            writeFailed,
+        };
         Kind kind = Kind::writeFailed;
         std::string detail; ///< the version, or what failed
 
