@@ -65,6 +65,23 @@ TEST(LightroomCatalogReading, ReadsEveryMasterWithWhatWasDoneToIt) {
     EXPECT_EQ(catalog.rootFolders, (std::vector<std::string>{scene.real("Archive"), scene.real("Photos")}));
 }
 
+TEST(LightroomCatalogReading, NumbersAreReadWhateverTypeTheCatalogStoredThemAs) {
+    LightroomScene scene;
+    // Columns without a declared type keep what was written: text, reals, or damage.
+    testing::execute(scene.catalog.path(),
+                     "UPDATE Adobe_images SET pick = '-1.0', rating = '4' WHERE id_local = " + std::to_string(scene.a) +
+                         "; UPDATE Adobe_images SET pick = 1.0, rating = 1e300 WHERE id_local = " +
+                         std::to_string(scene.b) + "; UPDATE Adobe_images SET rating = 'five', colorLabels = x'00ff' "
+                         "WHERE id_local = " + std::to_string(scene.bCopy));
+    const auto catalog = LightroomCatalog::read(scene.catalog.path());
+    EXPECT_EQ(photo(catalog, scene.a).ref.pick, -1);
+    EXPECT_EQ(photo(catalog, scene.a).ref.rating, 4);
+    EXPECT_EQ(photo(catalog, scene.b).ref.pick, 1);
+    EXPECT_EQ(photo(catalog, scene.b).ref.rating, 0) << "a number no rating can be is no rating";
+    EXPECT_EQ(photo(catalog, scene.bCopy).ref.rating, 0);
+    EXPECT_EQ(photo(catalog, scene.bCopy).ref.colorLabel, "") << "a blob is no label";
+}
+
 TEST(LightroomCatalogReading, OddCatalogsReadOrAreRefusedWithTheirReason) {
     testing::TempDir dir;
     {
