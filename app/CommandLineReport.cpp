@@ -4,11 +4,13 @@
 #include "engine/scan/ExactMatcher.h"
 #include "engine/similarity/QualityHints.h"
 #include "engine/similarity/SimilarityMatcher.h"
+#include "model/AppFolders.h"
 #include "model/PhotoCleanupHost.h"
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <memory>
 #include <cstdlib>
 #include <mutex>
 #include <pthread.h>
@@ -49,8 +51,16 @@ std::string scanLine(const ScanProgress& progress) {
     return line;
 }
 
+/// The scan cache of this user (ScanCache), or none with "--no-cache".
+std::unique_ptr<ScanCache> scanCache(const Request& request) {
+    if (request.noCache) return nullptr;
+    return std::make_unique<ScanCache>(AppFolders::standard(PhotoCleanupHost::realHome()).scanCacheFile());
+}
+
 int runExact(const Request& request, std::FILE* out, const CancellationFlag& cancel, const ScanProgressCallback& onScan) {
-    const ScanResult result = ExactMatcher::scan(request.folders, false, std::nullopt, {}, cancel, onScan);
+    const auto cache = scanCache(request);
+    const ScanResult result =
+        ExactMatcher::scan(request.folders, false, std::nullopt, {}, cancel, onScan, {}, {}, {cache.get()});
     if (result.cancelled) {
         std::fputs("cancelled\n", out);
         return 1;
@@ -83,8 +93,10 @@ std::optional<Request> parse(const std::vector<std::string>& arguments) {
     } else {
         return std::nullopt;
     }
-    for (std::size_t i = *flag + 1; i < arguments.size() && !arguments[i].starts_with("-"); ++i)
-        request.folders.push_back(arguments[i]);
+    request.noCache = find("--no-cache").has_value();
+    for (std::size_t i = *flag + 1; i < arguments.size() && (!arguments[i].starts_with("-") || arguments[i] == "--no-cache");
+         ++i)
+        if (arguments[i] != "--no-cache") request.folders.push_back(arguments[i]);
     if (request.mode != Mode::exact && !request.folders.empty()) {
         if (const auto preset = enumFromRaw<SimilarityPreset>(request.folders.front())) {
             request.preset = *preset;
@@ -101,7 +113,8 @@ int run(const Request& request, std::FILE* out, const SharedCancellationFlag& ca
     };
     if (request.mode == Mode::exact) return runExact(request, out, *cancel, onScan);
 
-    const ScanResult scan = ExactMatcher::scan(request.folders, true, std::nullopt, {}, *cancel, onScan);
+    const auto cache = scanCache(request);
+    const ScanResult scan = ExactMatcher::scan(request.folders, true, std::nullopt, {}, *cancel, onScan, {}, {}, {cache.get()});
     std::mutex progressMutex; // measuring reports from worker threads
     const auto index = SimilarityMatcher::index(
         scan.pictures, nullptr, WithFeaturePrint::no, nullptr, *cancel, [&](std::int64_t done, std::int64_t total) {

@@ -21,6 +21,7 @@ struct Request {
     Mode mode = Mode::similar;
     SimilarityPreset preset = SimilarityPreset::balanced;
     std::vector<std::string> folders;
+    bool noCache = false; ///< "--no-cache": read every file, and leave the scan cache alone
 
     bool operator==(const Request&) const = default;
 };

@@ -4,7 +4,9 @@
 
 #include <vips/vips8>
 
+#include <libde265/de265.h>
 #include <libheif/heif.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -157,6 +159,20 @@ Bitmap toBitmap(VImage image) {
 }
 
 } // namespace
+
+bool isHeif(const std::string& path) {
+    const auto loader = findLoader(path);
+    return loader && loader->starts_with("VipsForeignLoadHeif");
+}
+
+std::string vipsRevision() {
+    std::string revision = std::string("vips ") + vips_version_string() + "; heif " + heif_get_version();
+    revision += std::string("; de265 ") + de265_get_version();
+    revision += std::string("; ") + TIFFGetVersion();
+    for (char& c : revision)
+        if (c == '\n') c = ' ';
+    return revision;
+}
 
 bool exceedsPixelBudget(std::int64_t width, std::int64_t height) {
     return width <= 0 || height <= 0 || width > maximumPixels / height;
