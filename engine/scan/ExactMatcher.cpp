@@ -137,8 +137,9 @@ public:
         : m_cancel(cancel), m_progress(progress), m_checks(checks), m_hooks(hooks), m_cache(aids.cache),
           m_times(aids.times),
           // What the cache says about decoding was found by the folder source's own checks.
-          m_cachedChecks(aids.cache != nullptr && isFunction(checks.inspect, &FolderSource::inspect) &&
-                         isFunction(checks.decodesFully, &FolderSource::decodesFully)) {}
+          m_cachedChecks(aids.cache != nullptr &&
+                         (checks.cacheAnswers || (isFunction(checks.inspect, &FolderSource::inspect) &&
+                                                  isFunction(checks.decodesFully, &FolderSource::decodesFully)))) {}
 
     ScanResult run(const std::vector<std::string>& roots, bool keepPictures,
                    const std::optional<FolderSource::NameSet>& only, const std::vector<std::string>& listed);

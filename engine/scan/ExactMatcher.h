@@ -39,6 +39,9 @@ bool isCloudSynced(const std::string& path);
 struct PictureChecks {
     std::function<FolderSource::Inspection(const std::string&, PhotoFormat)> inspect = FolderSource::inspect;
     std::function<bool(const std::string&)> decodesFully = FolderSource::decodesFully;
+    /// Whether a scan cache may keep these checks' answers. The folder source's own checks are
+    /// always kept; other checks only when this is set (tests of the cache).
+    bool cacheAnswers = false;
 };
 
 /// Points between stages where tests change files on disk to prove each change is caught.
@@ -70,7 +73,8 @@ struct StageTimes {
 /// What a scan may use besides the files: a cache of what earlier scans read (inspections,
 /// digests, confirmations and decode verdicts of unchanged files, see ScanCache), and a place
 /// to put the time each stage took. The cache's inspections and verdicts are used only with
-/// the folder source's own checks; other checks still use its digests and confirmations.
+/// the folder source's own checks (or with `cacheAnswers`); other checks still use its
+/// digests and confirmations.
 /// The cache is saved at the end of the scan.
 struct ScanAids {
     ScanCache* cache = nullptr;
