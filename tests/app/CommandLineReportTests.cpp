@@ -32,6 +32,9 @@ TEST(ReportArguments, FlagsPresetAndFolders) {
     EXPECT_EQ(parsed({"--similar", "/a", "broad"}), (Request{Mode::similar, SimilarityPreset::balanced, {"/a", "broad"}}));
     EXPECT_EQ(parsed({"--exact", "broad"}), (Request{Mode::exact, SimilarityPreset::balanced, {"broad"}}));
     EXPECT_EQ(parsed({"--similar"}), (Request{Mode::similar, SimilarityPreset::balanced, {}}));
+    // "--no-cache" may stand anywhere, among the folders too.
+    EXPECT_EQ(parsed({"--exact", "/a", "--no-cache", "/b"}), (Request{Mode::exact, SimilarityPreset::balanced, {"/a", "/b"}, true}));
+    EXPECT_EQ(parsed({"--no-cache", "--series", "/a"}), (Request{Mode::series, SimilarityPreset::balanced, {"/a"}, true}));
 }
 
 TEST(ReportOutput, HomeIsShownAsATilde) {
