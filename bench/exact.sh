@@ -66,8 +66,7 @@ tree = sys.argv[1]
 run = sorted(glob.glob(os.path.join(tree, "runs", "*", "results.json")))[-1]
 tools = json.load(open(run))["tools"]
 def median(key):
-    runs = sorted(r["wall"] for r in tools.get(key, {}).get("runs", []) if r.get("phase") == "warm" and r.get("i", 0) > 0)
-    return runs[len(runs) // 2] if runs else None
+    return tools.get(key, {}).get("warm")
 rows = {"first scan": "candidate2", "rescan": "candidate3"}
 peers = {"jdupes": "jdupes", "rdfind": "rdfind", "rmlint": "rmlint", "rmlint --xattr rescan": "candidate1"}
 print("\nWarm medians and ratios (ours / theirs), from " + os.path.dirname(run))
@@ -76,7 +75,9 @@ for name, key in rows.items():
     if ours is None:
         continue
     parts = [f"{peer} {median(k):.2f} s: {ours / median(k):.2f}x" for peer, k in peers.items() if median(k)]
-    print(f"  velmo-pristel {name} {ours:.2f} s; " + "; ".join(parts))
+    cpu = tools[key].get("warm_cpu")
+    print(f"  velmo-pristel {name} {ours:.2f} s (CPU {cpu:.2f} s, peak {tools[key].get('warm_rss_mib', 0):.0f} MiB); "
+          + "; ".join(parts))
 EOF
 
 # Where the time goes: the same scan (the exact-scan program runs ExactMatcher as the report
