@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <memory>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <pthread.h>
 #include <string_view>

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <openssl/evp.h>
@@ -157,13 +156,6 @@ ScanCache::ScanCache(std::optional<std::string> path, std::optional<std::string>
     }
     stored.decoderRevision = revision;
     m_contents = std::move(stored);
-}
-
-std::string ScanCache::standardPath(const std::string& home) {
-    const char* value = std::getenv("XDG_CACHE_HOME");
-    // Relative values are invalid by the base-directory rules and are ignored.
-    const std::string base = value != nullptr && value[0] == '/' ? std::string(value) : home + "/.cache";
-    return base + "/velmo-pristel/exact-scan.cache";
 }
 
 std::uint32_t ScanCache::today() {

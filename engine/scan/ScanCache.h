@@ -58,9 +58,6 @@ public:
     /// by default); inspections and verdicts written under another revision are not used.
     explicit ScanCache(std::optional<std::string> path = std::nullopt, std::optional<std::string> decoderRevision = {});
 
-    /// "$XDG_CACHE_HOME/velmo-pristel/exact-scan.cache" ($XDG_CACHE_HOME defaults to ~/.cache).
-    static std::string standardPath(const std::string& home);
-
     std::optional<FolderSource::Inspection> inspection(const Key& key, PhotoFormat format) const;
     void storeInspection(const Key& key, PhotoFormat format, const FolderSource::Inspection& inspection);
 
