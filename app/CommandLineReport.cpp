@@ -7,12 +7,14 @@
 #include "engine/scan/ExactMatcher.h"
 #include "engine/similarity/QualityHints.h"
 #include "engine/similarity/SimilarityMatcher.h"
+#include "model/AppFolders.h"
 #include "model/PhotoCleanupHost.h"
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <pthread.h>
 #include <string_view>
@@ -129,9 +131,17 @@ Json leftOutJson(const std::vector<CommandLine::LeftOut>& items) {
     return list;
 }
 
+/// The scan cache of this user (ScanCache), or none with "--no-cache".
+std::unique_ptr<ScanCache> scanCache(const Request& request) {
+    if (request.noCache) return nullptr;
+    return std::make_unique<ScanCache>(AppFolders::standard(PhotoCleanupHost::realHome()).scanCacheFile());
+}
+
 int runExact(const Request& request, std::FILE* out, std::FILE* messages, const CancellationFlag& cancel,
              const ScanProgressCallback& onScan, const std::function<void(const std::string&)>& progress) {
-    const ScanResult result = ExactMatcher::scan(request.folders, false, std::nullopt, {}, cancel, onScan);
+    const auto cache = scanCache(request);
+    const ScanResult result =
+        ExactMatcher::scan(request.folders, false, std::nullopt, {}, cancel, onScan, {}, {}, {cache.get()});
     if (result.cancelled) {
         std::fputs(request.json ? (CommandLine::jsonText(cancelledDocument()) + "\n").c_str() : "cancelled\n", out);
         return 1;
@@ -252,7 +262,8 @@ int run(const Request& request, std::FILE* out, const SharedCancellationFlag& ca
     };
     if (request.mode == Mode::exact) return runExact(request, out, messages, *cancel, onScan, progress);
 
-    const ScanResult scan = ExactMatcher::scan(request.folders, true, std::nullopt, {}, *cancel, onScan);
+    const auto cache = scanCache(request);
+    const ScanResult scan = ExactMatcher::scan(request.folders, true, std::nullopt, {}, *cancel, onScan, {}, {}, {cache.get()});
     std::mutex progressMutex; // measuring reports from worker threads
     const auto index = SimilarityMatcher::index(
         scan.pictures, nullptr, WithFeaturePrint::no, nullptr, *cancel, [&](std::int64_t done, std::int64_t total) {

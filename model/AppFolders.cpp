@@ -35,9 +35,11 @@ std::string downloadFolderIn(const std::string& userDirs, const std::string& hom
 AppFolders AppFolders::standard(const std::string& home) {
     const std::string configHome = fromEnvironment("XDG_CONFIG_HOME", home + "/.config");
     const std::string dataHome = fromEnvironment("XDG_DATA_HOME", home + "/.local/share");
+    const std::string cacheHome = fromEnvironment("XDG_CACHE_HOME", home + "/.cache");
     AppFolders folders;
     folders.config = configHome + "/velmo-pristel";
     folders.data = dataHome + "/velmo-pristel/PhotoCleanup";
+    folders.cache = cacheHome + "/velmo-pristel";
     std::ifstream file(configHome + "/user-dirs.dirs");
     std::stringstream text;
     text << file.rdbuf();

@@ -44,6 +44,7 @@ PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, 
       m_settings(m_folders.settingsFile()),
       m_locks(std::make_shared<LockStore>(m_folders.locksFile())),
       m_featureCache(std::make_shared<FeatureCache>(m_folders.featuresFile())),
+      m_scanCache(std::make_shared<ScanCache>(m_folders.scanCacheFile())),
       m_trasher(trasher ? std::move(trasher) : std::make_shared<FileManagerTrasher>()) {
     // Stored state that was damaged or could not be read is told, never dropped in silence.
     for (const auto* problem : {&m_settings.problem(), &m_locks->problem()})
@@ -234,7 +235,8 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         });
     };
     auto cache = m_featureCache;
-    runInBackground([roots, measure, flag, cache, onMain, previous = std::move(previous), this]() mutable {
+    auto scanCache = m_scanCache;
+    runInBackground([roots, measure, flag, cache, scanCache, onMain, previous = std::move(previous), this]() mutable {
         const auto report = [&](const ScanProgress& progress) {
             onMain([this, progress] {
                 m_progress = progress;
@@ -252,7 +254,7 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         };
         ScanOutcome outcome;
         outcome.measured = measure;
-        outcome.result = ExactMatcher::scan(roots, measure, std::nullopt, {}, *flag, report);
+        outcome.result = ExactMatcher::scan(roots, measure, std::nullopt, {}, *flag, report, {}, {}, {scanCache.get()});
         if (measure && !outcome.result.cancelled) {
             outcome.index = SimilarityMatcher::index(outcome.result.pictures, cache.get(), WithFeaturePrint::no,
                                                      nullptr, *flag, step(ScanProgress::Stage::measuring));

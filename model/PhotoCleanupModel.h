@@ -21,6 +21,7 @@
 #include "engine/scan/CancellationFlag.h"
 #include "engine/scan/ScanProgress.h"
 #include "engine/scan/ScanResult.h"
+#include "engine/scan/ScanCache.h"
 #include "engine/similarity/FeatureCache.h"
 #include "engine/similarity/SimilarityIndex.h"
 
@@ -170,6 +171,7 @@ private:
     Settings m_settings;
     std::shared_ptr<LockStore> m_locks;
     std::shared_ptr<FeatureCache> m_featureCache;
+    std::shared_ptr<ScanCache> m_scanCache;
     std::shared_ptr<Trasher> m_trasher;
 
     std::vector<PhotoSource> m_sources;

@@ -9,7 +9,7 @@ packages=(
   nlohmann-json3-dev
   libssl-dev
   libvips-dev libvips-tools zlib1g-dev
-  libraw-dev libheif-dev
+  libraw-dev libheif-dev libde265-dev
   libtiff-dev
   libplist-dev
   libsqlite3-dev

@@ -9,6 +9,8 @@
 #include <array>
 #include <chrono>
 #include <map>
+#include <sys/stat.h>
+#include <time.h>
 #include <unordered_map>
 
 namespace vp::ExactMatcher {
@@ -49,10 +51,63 @@ struct Candidate {
     std::optional<std::int64_t> width;
     std::optional<std::int64_t> height;
     bool rendersHere = true;
+    ScanCache::Key key;
 
     const std::string& path() const { return found->path; }
     const FileSnapshot& snapshot() const { return found->snapshot; }
 };
+
+using Clock = std::chrono::steady_clock;
+
+double processSeconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+/// Adds the time from its start to its end to one stage's total.
+class StageTimer {
+public:
+    explicit StageTimer(StageTime* total) : m_total(total), m_cpu(total != nullptr ? processSeconds() : 0) {}
+    ~StageTimer() {
+        if (m_total == nullptr) return;
+        m_total->wall += std::chrono::duration<double>(Clock::now() - m_start).count();
+        m_total->cpu += processSeconds() - m_cpu;
+    }
+    StageTimer(const StageTimer&) = delete;
+    StageTimer& operator=(const StageTimer&) = delete;
+
+private:
+    StageTime* m_total;
+    Clock::time_point m_start = Clock::now();
+    double m_cpu;
+};
+
+ScanCache::Digest digestBytes(const std::string& hex) {
+    ScanCache::Digest bytes{};
+    const auto value = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+    for (std::size_t i = 0; i < bytes.size() && 2 * i + 1 < hex.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(value(hex[2 * i]) << 4 | value(hex[2 * i + 1]));
+    return bytes;
+}
+
+std::string digestText(const ScanCache::Digest& bytes) { return hexadecimal(bytes.data(), bytes.size()); }
+
+/// The key of what stands at the path now; absent when it cannot be read.
+std::optional<ScanCache::Key> currentKey(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    FolderSource::Found found{path, {}, FileSnapshot::fromStatus(status), PhotoFormat::other,
+                              static_cast<std::int64_t>(status.st_ctim.tv_sec),
+                              static_cast<std::int64_t>(status.st_ctim.tv_nsec)};
+    return ScanCache::Key::of(found);
+}
+
+template <class Function>
+bool isFunction(const std::function<Function>& wrapper, Function* function) {
+    const auto* target = wrapper.template target<Function*>();
+    return target != nullptr && *target == function;
+}
 
 /// Candidates with the same content so far, by candidate index, in path order.
 struct Bucket {
@@ -78,8 +133,13 @@ std::vector<Bucket> bucketed(const std::vector<std::size_t>& members, const Key&
 class ScanRun {
 public:
     ScanRun(const CancellationFlag& cancel, const ScanProgressCallback& progress, const PictureChecks& checks,
-            const ScanHooks& hooks)
-        : m_cancel(cancel), m_progress(progress), m_checks(checks), m_hooks(hooks) {}
+            const ScanHooks& hooks, const ScanAids& aids)
+        : m_cancel(cancel), m_progress(progress), m_checks(checks), m_hooks(hooks), m_cache(aids.cache),
+          m_times(aids.times),
+          // What the cache says about decoding was found by the folder source's own checks.
+          m_cachedChecks(aids.cache != nullptr &&
+                         (checks.cacheAnswers || (isFunction(checks.inspect, &FolderSource::inspect) &&
+                                                  isFunction(checks.decodesFully, &FolderSource::decodesFully)))) {}
 
     ScanResult run(const std::vector<std::string>& roots, bool keepPictures,
                    const std::optional<FolderSource::NameSet>& only, const std::vector<std::string>& listed);
@@ -101,6 +161,11 @@ private:
     const ScanProgressCallback& m_progress;
     const PictureChecks& m_checks;
     const ScanHooks& m_hooks;
+    ScanCache* m_cache;
+    StageTimes* m_times;
+    bool m_cachedChecks;
+
+    StageTime* time(StageTime StageTimes::*stage) { return m_times != nullptr ? &(m_times->*stage) : nullptr; }
 
     ScanResult m_result;
     FolderSource::Walk m_walk;
@@ -127,6 +192,7 @@ void ScanRun::report(ScanProgress::Stage stage) {
 
 ScanResult ScanRun::run(const std::vector<std::string>& roots, bool keepPictures,
                         const std::optional<FolderSource::NameSet>& only, const std::vector<std::string>& listed) {
+    std::optional<StageTimer> walkTimer(time(&StageTimes::walk));
     report(ScanProgress::Stage::preparing);
     PreparedRoots prepared = FolderSource::prepare(roots);
     m_result.roots = prepared.roots;
@@ -147,6 +213,13 @@ ScanResult ScanRun::run(const std::vector<std::string>& roots, bool keepPictures
     m_result.otherFiles = m_walk.otherFiles;
     m_result.hardLinksFolded = m_walk.hardLinksFolded;
     m_result.discovered = m_walk.discovered;
+    if (m_cache) {
+        std::vector<ScanCache::Key> keys;
+        keys.reserve(m_walk.found.size());
+        for (const auto& found : m_walk.found) keys.push_back(ScanCache::Key::of(found));
+        m_cache->seen(keys);
+    }
+    walkTimer.reset();
     if (m_walk.cancelled) return finish();
 
     report(ScanProgress::Stage::reading);
@@ -155,12 +228,17 @@ ScanResult ScanRun::run(const std::vector<std::string>& roots, bool keepPictures
     if (m_hooks.afterInspection) m_hooks.afterInspection();
 
     report(ScanProgress::Stage::comparing);
-    const auto tentative = tentativeGroups(sizeGroups());
+    std::optional<StageTimer> sizeTimer(time(&StageTimes::size));
+    const auto bySize = sizeGroups();
+    sizeTimer.reset();
+    const auto tentative = tentativeGroups(bySize);
     if (cancelled()) return finish();
     if (m_hooks.afterFullDigests) m_hooks.afterFullDigests();
 
     report(ScanProgress::Stage::verifying);
+    std::optional<StageTimer> confirmTimer(time(&StageTimes::confirm));
     const auto groups = confirmed(tentative);
+    confirmTimer.reset();
     if (cancelled()) return finish();
     for (const auto& [candidate, failure] : m_failures) recordFailure(candidate, failure);
 
@@ -170,11 +248,26 @@ ScanResult ScanRun::run(const std::vector<std::string>& roots, bool keepPictures
 }
 
 void ScanRun::inspect() {
-    const auto inspections = parallelMap(m_walk.found, &m_cancel, [&](const FolderSource::Found& found) {
-        return m_checks.inspect(found.path, found.format);
+    const StageTimer timer(time(&StageTimes::inspect));
+    using Outcome = FolderSource::Inspection::Outcome;
+    std::vector<std::optional<FolderSource::Inspection>> inspections(m_walk.found.size());
+    std::vector<std::size_t> unknown;
+    for (std::size_t i = 0; i < m_walk.found.size(); ++i) {
+        const FolderSource::Found& found = m_walk.found[i];
+        if (m_cachedChecks) inspections[i] = m_cache->inspection(ScanCache::Key::of(found), found.format);
+        if (!inspections[i]) unknown.push_back(i);
+    }
+    const auto inspected = parallelMap(unknown, &m_cancel, [&](std::size_t i) {
+        return m_checks.inspect(m_walk.found[i].path, m_walk.found[i].format);
     });
     if (cancelled()) return;
-    using Outcome = FolderSource::Inspection::Outcome;
+    for (std::size_t u = 0; u < unknown.size(); ++u) {
+        const FolderSource::Found& found = m_walk.found[unknown[u]];
+        inspections[unknown[u]] = inspected[u];
+        // A file that is no longer a plain file is no outcome of its content.
+        if (m_cachedChecks && inspected[u]->outcome != Outcome::changed)
+            m_cache->storeInspection(ScanCache::Key::of(found), found.format, *inspected[u]);
+    }
     for (std::size_t i = 0; i < m_walk.found.size(); ++i) {
         const FolderSource::Found& found = m_walk.found[i];
         const FolderSource::Inspection& inspection = *inspections[i];
@@ -182,7 +275,7 @@ void ScanRun::inspect() {
         case Outcome::readable:
         case Outcome::cameraNotSupported:
             m_candidates.push_back({&found, inspection.pixelWidth, inspection.pixelHeight,
-                                    inspection.outcome == Outcome::readable});
+                                    inspection.outcome == Outcome::readable, ScanCache::Key::of(found)});
             break;
         case Outcome::notDecodableHere:
             m_result.skipped.push_back({found.path, SkipReason::unsupportedFormat,
@@ -219,18 +312,38 @@ std::vector<std::vector<std::size_t>> ScanRun::sizeGroups() const {
 // Digests run as one batch over all size groups rather than group by group: most size groups
 // hold two files, and a batch keeps every worker busy instead of two.
 std::vector<Bucket> ScanRun::tentativeGroups(const std::vector<std::vector<std::size_t>>& bySize) {
+    // A digest the cache holds for the file's key is the digest of these very bytes.
     const auto digestAll = [&](const std::vector<std::size_t>& members, std::optional<std::int64_t> limit) {
-        const auto digests = parallelMap(members, &m_cancel, [&](std::size_t candidate) {
+        std::unordered_map<std::size_t, std::string> byCandidate;
+        std::vector<std::size_t> unknown;
+        for (const std::size_t member : members) {
+            const ScanCache::Key& key = m_candidates[member].key;
+            const auto known = !m_cache ? std::nullopt : limit ? m_cache->prefixDigest(key) : m_cache->fullDigest(key);
+            if (known)
+                byCandidate.emplace(member, digestText(*known));
+            else
+                unknown.push_back(member);
+        }
+        const auto digests = parallelMap(unknown, &m_cancel, [&](std::size_t candidate) {
             return ContentReader::sha256(m_candidates[candidate].path(), m_candidates[candidate].snapshot(), limit,
                                          &m_cancel, m_hooks.afterRead);
         });
-        std::unordered_map<std::size_t, std::string> byCandidate;
-        for (std::size_t i = 0; i < members.size(); ++i) {
+        for (std::size_t i = 0; i < unknown.size(); ++i) {
             if (!digests[i]) continue;
-            if (digests[i]->hasValue())
-                byCandidate.emplace(members[i], digests[i]->value());
-            else
-                m_failures.emplace(members[i], digests[i]->error());
+            if (digests[i]->hasValue()) {
+                byCandidate.emplace(unknown[i], digests[i]->value());
+                if (!m_cache) continue;
+                const Candidate& candidate = m_candidates[unknown[i]];
+                const auto bytes = digestBytes(digests[i]->value());
+                if (!limit)
+                    m_cache->storeFullDigest(candidate.key, bytes);
+                else {
+                    m_cache->storePrefixDigest(candidate.key, bytes);
+                    if (candidate.snapshot().size <= *limit) m_cache->storeFullDigest(candidate.key, bytes);
+                }
+            } else {
+                m_failures.emplace(unknown[i], digests[i]->error());
+            }
         }
         return byCandidate;
     };
@@ -244,7 +357,9 @@ std::vector<Bucket> ScanRun::tentativeGroups(const std::vector<std::vector<std::
 
     std::vector<std::size_t> all;
     for (const auto& group : bySize) all.insert(all.end(), group.begin(), group.end());
+    std::optional<StageTimer> prefixTimer(time(&StageTimes::prefixDigest));
     const auto prefixes = digestAll(all, prefixBytes);
+    prefixTimer.reset();
     if (cancelled()) return {};
 
     // Files no longer than the prefix were read whole already: their prefix digest is final.
@@ -258,7 +373,9 @@ std::vector<Bucket> ScanRun::tentativeGroups(const std::vector<std::vector<std::
                 needFull.insert(needFull.end(), bucket.members.begin(), bucket.members.end());
     }
     if (m_hooks.afterPrefixDigests) m_hooks.afterPrefixDigests();
+    std::optional<StageTimer> fullTimer(time(&StageTimes::fullDigest));
     const auto full = digestAll(needFull, std::nullopt);
+    fullTimer.reset();
     if (cancelled()) return {};
 
     std::vector<Bucket> tentative;
@@ -291,8 +408,11 @@ std::vector<Bucket> ScanRun::confirmed(std::vector<Bucket> tentative) {
         return ContentReader::sameBytes(m_candidates[a].path(), m_candidates[a].snapshot(), m_candidates[b].path(),
                                         m_candidates[b].snapshot(), &m_cancel, m_hooks.afterRead);
     };
-    const auto outcomes = parallelMap(pairs, &m_cancel, [&](const Pair& pair) {
+    const auto outcomes = parallelMap(pairs, &m_cancel, [&](const Pair& pair) -> Result<bool, Failure> {
         const auto& members = tentative[pair.group].members;
+        // Two files confirmed identical while they had these very keys need no new reading.
+        if (m_cache && m_cache->knownIdentical(m_candidates[members.front()].key, m_candidates[members[pair.member]].key))
+            return true;
         return compare(members.front(), members[pair.member]);
     });
     if (cancelled()) return {};
@@ -317,7 +437,13 @@ std::vector<Bucket> ScanRun::confirmed(std::vector<Bucket> tentative) {
             }
         }
         if (redo) kept = confirmGroupOneByOne(group.members);
-        if (kept.size() >= 2) groups.push_back({group.digest, std::move(kept)});
+        if (kept.size() < 2) continue;
+        if (m_cache) {
+            std::vector<ScanCache::Key> keys;
+            for (const std::size_t member : kept) keys.push_back(m_candidates[member].key);
+            m_cache->storeIdentical(keys);
+        }
+        groups.push_back({group.digest, std::move(kept)});
     }
     return groups;
 }
@@ -357,10 +483,24 @@ void ScanRun::recordFailure(std::size_t candidate, const Failure& failure) {
 }
 
 void ScanRun::finishGroups(const std::vector<Bucket>& groups, bool keepPictures) {
+    std::optional<StageTimer> decodeTimer(time(&StageTimes::decode));
     const auto decodes = parallelMap(groups, &m_cancel, [&](const Bucket& group) {
         const Candidate& first = m_candidates[group.members.front()];
-        return !first.rendersHere || m_checks.decodesFully(first.path());
+        if (!first.rendersHere) return true;
+        if (!m_cachedChecks) return m_checks.decodesFully(first.path());
+        // The verdict belongs to the bytes: any earlier decode of this content through the same
+        // decoder (the extension picks it) answers for this one.
+        const ScanCache::Digest digest = digestBytes(group.digest);
+        const std::string extension = lowercased(pathExtension(first.path()));
+        if (const auto known = m_cache->decodes(digest, extension)) return *known;
+        const bool before = currentKey(first.path()) == first.key;
+        const bool decodes = m_checks.decodesFully(first.path());
+        // Only a verdict on the bytes that were digested is kept.
+        if (before && currentKey(first.path()) == first.key) m_cache->storeDecodes(digest, extension, decodes);
+        return decodes;
     });
+    decodeTimer.reset();
+    const StageTimer finishTimer(time(&StageTimes::finish));
     std::vector<bool> dropped(m_candidates.size(), false);
     for (std::size_t g = 0; g < groups.size(); ++g) {
         if (!decodes[g]) break; // cancelled
@@ -419,6 +559,9 @@ const PhotoAsset& ScanRun::asset(std::size_t candidateIndex) {
 }
 
 ScanResult ScanRun::finish() {
+    const StageTimer timer(time(&StageTimes::finish));
+    // What was learned is kept even when the scan was cancelled: each entry stands on its own.
+    if (m_cache) m_cache->save();
     std::stable_sort(m_result.groups.begin(), m_result.groups.end(),
                      [](const DuplicateGroup& a, const DuplicateGroup& b) {
                          const auto spareA = static_cast<std::int64_t>(a.members.size() - 1) * a.size;
@@ -436,8 +579,8 @@ ScanResult ScanRun::finish() {
 ScanResult scan(const std::vector<std::string>& roots, bool keepPictures,
                 const std::optional<FolderSource::NameSet>& only, const std::vector<std::string>& listed,
                 const CancellationFlag& cancel, const ScanProgressCallback& progress, const PictureChecks& checks,
-                const ScanHooks& hooks) {
-    return ScanRun(cancel, progress, checks, hooks).run(roots, keepPictures, only, listed);
+                const ScanHooks& hooks, const ScanAids& aids) {
+    return ScanRun(cancel, progress, checks, hooks, aids).run(roots, keepPictures, only, listed);
 }
 
 } // namespace vp::ExactMatcher

@@ -50,6 +50,10 @@ struct Found {
     std::string root;
     FileSnapshot snapshot;
     PhotoFormat format = PhotoFormat::other;
+    /// The status change time the walk saw (ctime). No program can set it back, so with the
+    /// snapshot it tells a file whose content may have been rewritten under an old mtime.
+    std::int64_t changedSeconds = 0;
+    std::int64_t changedNanoseconds = 0;
 
     bool operator==(const Found&) const = default;
 };

@@ -238,7 +238,9 @@ void Walker::consider(const std::string& path, const std::string& root) {
             ++m_walk.otherFiles;
         return;
     }
-    const auto snapshot = FileSnapshot::read(path);
+    struct stat status {};
+    const auto snapshot =
+        ::lstat(path.c_str(), &status) == 0 ? std::optional(FileSnapshot::fromStatus(status)) : std::nullopt;
     if (!snapshot || !snapshot->isRegularFile) {
         m_walk.skipped.push_back({path, SkipReason::unreadable, "It disappeared or is not a plain file."});
         return;
@@ -260,7 +262,8 @@ void Walker::consider(const std::string& path, const std::string& root) {
         ++m_walk.hardLinksFolded;
         return;
     }
-    m_walk.found.push_back({path, root, *snapshot, *format});
+    m_walk.found.push_back({path, root, *snapshot, *format, static_cast<std::int64_t>(status.st_ctim.tv_sec),
+                            static_cast<std::int64_t>(status.st_ctim.tv_nsec)});
 }
 
 } // namespace

@@ -24,6 +24,17 @@ bool exceedsPixelBudget(std::int64_t width, std::int64_t height);
 /// could not start, and then every libvips call below fails with cannotOpen.
 bool startVips();
 
+/// The libvips, libheif, libde265, LibRaw and libtiff versions, for caches of verdicts.
+std::string vipsRevision();
+std::string rawRevision();
+
+/// What the fast HEIC check found: complete when the picture decoded through, unsure for
+/// anything else (a refusal, or a picture out of the ordinary), which libvips then decides.
+enum class HeifCheck { complete, unsure };
+/// True when libvips would read the file with its HEIF loader.
+bool isHeif(const std::string& path);
+HeifCheck heifDecodesFully(const std::string& path);
+
 /// Header facts of a file libvips can open (JPEG, PNG, HEIC/HEIF, TIFF, GIF, WebP, ...).
 Result<ImageProperties, ImageFailure> vipsProperties(const std::string& path);
 

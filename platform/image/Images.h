@@ -72,6 +72,13 @@ Result<Bitmap, ImageFailure> thumbnail(const std::string& path, int longestSide)
 /// Decodes every pixel; false when the picture is cut off or damaged anywhere.
 bool decodesFully(const std::string& path);
 
+/// The check decodesFully made before it was made faster: a libvips load (a LibRaw unpack for
+/// RAW) shrunk to 64 pixels. Kept for the tests that prove both give the same verdicts.
+bool decodesFullyThroughVips(const std::string& path);
+
+/// Names the decoders and their versions; a verdict cached under another revision is not used.
+std::string decoderRevision();
+
 /// 8-bit grey, stretched to exactly side × side (aspect not kept) with a smooth kernel.
 Result<Bitmap, ImageFailure> greySquare(const Bitmap& image, int side);
 

@@ -164,4 +164,6 @@ std::vector<std::string> rawCameraList() {
     return cameras;
 }
 
+std::string rawRevision() { return std::string("libraw ") + LibRaw::version(); }
+
 } // namespace vp::ImageDecoders
