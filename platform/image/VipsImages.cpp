@@ -4,6 +4,7 @@
 #include "VipsBitmap.h"
 
 #include <vips/vips8>
+#include <vips/vector.h>
 
 #include <libde265/de265.h>
 #include <libheif/heif.h>
