@@ -24,7 +24,7 @@ public:
     /// Thumbnails fit in a square of `side` logical pixels on a screen of `pixelRatio` device
     /// pixels each; they are scaled to that on the worker, so painting one is a plain copy.
     /// `budgetBytes` bounds the memory cache.
-    ThumbnailLoader(int side, double pixelRatio, std::int64_t budgetBytes = 256ll << 20, QObject* parent = nullptr);
+    ThumbnailLoader(int side, double pixelRatio, std::int64_t budgetBytes = 128ll << 20, QObject* parent = nullptr);
     ~ThumbnailLoader() override;
 
     enum class State { ready, pending, failed };
