@@ -62,24 +62,6 @@ std::string joinedIDs(const std::vector<std::int64_t>& ids, std::string_view sep
     return joined(texts, separator);
 }
 
-/// Runs `work` between "BEGIN IMMEDIATE" and "COMMIT", rolling back when it throws.
-template <class Work>
-void inOneTransaction(const std::string& database, Work&& work) {
-    SQLiteWriter writer(database);
-    writer.run("BEGIN IMMEDIATE");
-    try {
-        work(writer);
-        writer.run("COMMIT");
-    } catch (const SQLiteWriter::Failure&) {
-        try {
-            writer.run("ROLLBACK");
-        } catch (const SQLiteWriter::Failure&) {
-            // Already rolled back by SQLite; closing the connection ends it anyway.
-        }
-        throw;
-    }
-}
-
 } // namespace
 
 Result<CaptureOneMarker::Report, Refusal> CaptureOneMarker::mark(const CleanupPlan& plan,
@@ -225,11 +207,7 @@ std::vector<CaptureOneMarkRecord> CaptureOneMarker::history() const {
 std::string CaptureOneMarker::backUp(const std::string& catalog, Timestamp now) {
     const auto database = CaptureOneCatalog::database(catalog);
     if (!database) throw std::runtime_error("the catalog's database is not in " + catalog);
-    const std::string folder =
-        CatalogFiles::join(deletingLastPathComponent(catalog), std::string(CatalogFiles::backupFolderName));
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw std::runtime_error("could not create " + folder + ": " + error.message());
+    const std::string folder = CatalogFiles::backupFolderBeside(catalog);
     const std::string package =
         CatalogFiles::freeBackupPath(folder, deletingPathExtension(lastPathComponent(catalog)), now, ".cocatalog");
     if (::mkdir(package.c_str(), 0755) != 0)

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -157,6 +158,14 @@ std::string sqlReal(double value) {
     text.precision(17);
     text << std::showpoint << value;
     return text.str();
+}
+
+std::string backupFolderBeside(const std::string& catalog) {
+    const std::string folder = join(deletingLastPathComponent(catalog), std::string(backupFolderName));
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) throw std::runtime_error("could not create " + folder + ": " + error.message());
+    return folder;
 }
 
 } // namespace vp::CatalogFiles

@@ -29,6 +29,8 @@ std::string backupTimeText(Timestamp now);
 
 /// The first of "<folder>/<stem> <time><extension>", "<folder>/<stem> <time> 2<extension>", ...
 /// that nothing occupies.
+/// "Velmo Pristel Backups" beside the catalog, made when missing. Throws std::runtime_error.
+std::string backupFolderBeside(const std::string& catalog);
 std::string freeBackupPath(const std::string& folder, const std::string& stem, Timestamp now,
                            const std::string& extension);
 

@@ -99,9 +99,7 @@ Result<LightroomRejecter::Report, Refusal> LightroomRejecter::mark(const Cleanup
     }
 
     try {
-        SQLiteWriter writer(catalog);
-        writer.run("BEGIN IMMEDIATE");
-        try {
+        inOneTransaction(catalog, [&](SQLiteWriter& writer) {
             for (const auto& [removal, photo] : toMark) {
                 const auto id = std::to_string(photo->ref.imageID);
                 if (writer.run("UPDATE Adobe_images SET pick = -1.0 WHERE id_local = " + id +
@@ -112,15 +110,7 @@ Result<LightroomRejecter::Report, Refusal> LightroomRejecter::mark(const Cleanup
                     report.skipped.push_back({removal->name(), std::string(notWhereScanned)});
                 }
             }
-            writer.run("COMMIT");
-        } catch (const SQLiteWriter::Failure&) {
-            try {
-                writer.run("ROLLBACK");
-            } catch (const SQLiteWriter::Failure&) {
-                // SQLite may have rolled back already; the connection closing ends it anyway.
-            }
-            throw;
-        }
+        });
     } catch (const SQLiteWriter::Failure& failure) {
         return Unexpected{Refusal{Kind::writeFailed, failure.description()}};
     }
@@ -143,20 +133,11 @@ Result<LightroomMarkRecord, Refusal> LightroomRejecter::restore(const LightroomM
     if (record.restored) return record;
     if (m_isOpen(record.catalogPath)) return Unexpected{Refusal{Kind::lightroomOpen, {}}};
     try {
-        SQLiteWriter writer(record.catalogPath);
-        writer.run("BEGIN IMMEDIATE");
-        try {
+        inOneTransaction(record.catalogPath, [&](SQLiteWriter& writer) {
             for (const auto& item : record.marked)
                 writer.run("UPDATE Adobe_images SET pick = " + std::to_string(item.previousPick) +
                            " WHERE id_local = " + std::to_string(item.imageID) + " AND pick < 0");
-            writer.run("COMMIT");
-        } catch (const SQLiteWriter::Failure&) {
-            try {
-                writer.run("ROLLBACK");
-            } catch (const SQLiteWriter::Failure&) {
-            }
-            throw;
-        }
+        });
     } catch (const SQLiteWriter::Failure& failure) {
         return Unexpected{Refusal{Kind::writeFailed, failure.description()}};
     }
@@ -175,11 +156,7 @@ std::vector<LightroomMarkRecord> LightroomRejecter::history() const {
 }
 
 std::string LightroomRejecter::backUp(const std::string& catalog, Timestamp now) {
-    const std::string folder =
-        CatalogFiles::join(deletingLastPathComponent(catalog), std::string(CatalogFiles::backupFolderName));
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw std::runtime_error("could not create " + folder + ": " + error.message());
+    const std::string folder = CatalogFiles::backupFolderBeside(catalog);
     const std::string backup =
         CatalogFiles::freeBackupPath(folder, deletingPathExtension(lastPathComponent(catalog)), now, ".lrcat");
     copyDatabase(catalog, backup);

@@ -72,6 +72,25 @@ private:
     sqlite3* m_db = nullptr;
 };
 
+/// Runs `work(writer)` between "BEGIN IMMEDIATE" and "COMMIT" on a new connection to
+/// `database`, rolling back when it throws SQLiteWriter::Failure (which it passes on).
+template <class Work>
+void inOneTransaction(const std::string& database, Work&& work) {
+    SQLiteWriter writer(database);
+    writer.run("BEGIN IMMEDIATE");
+    try {
+        work(writer);
+        writer.run("COMMIT");
+    } catch (const SQLiteWriter::Failure&) {
+        try {
+            writer.run("ROLLBACK");
+        } catch (const SQLiteWriter::Failure&) {
+            // Already rolled back by SQLite; closing the connection ends it anyway.
+        }
+        throw;
+    }
+}
+
 /// Copies the whole database at `from` into a new file `to` with SQLite's online backup, all
 /// pages in one step, so the copy is consistent even while others read. Throws SQLiteWriter::Failure.
 void copyDatabase(const std::string& from, const std::string& to);

@@ -54,6 +54,9 @@ class MainWindowTests : public QObject {
 
     void waitForResults() {
         QTRY_VERIFY_WITH_TIMEOUT(model->phase() == Phase::results, 120000);
+        QCoreApplication::processEvents();
+        // Painted now, whatever the load: painting is what asks for the thumbnails.
+        if (window->results()->isVisible()) window->results()->viewport()->repaint();
         window->thumbnails().waitForIdle();
         QCoreApplication::processEvents();
     }
