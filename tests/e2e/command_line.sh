@@ -14,14 +14,6 @@ echo "not a picture" >"$photos/Downloads/damaged.jpg"
 mkdir -p "$photos/.thumbnails" && cp "$photos/Sent/coffee-for-mum.jpg" "$photos/.thumbnails/"
 
 # ---- Mistakes: status 2, one line naming what was wrong, nothing on standard output.
-refused() { # EXPECTED-LINE ARGUMENT...
-    local expected=$1 status=0
-    shift
-    (cd "$photos" && "$program" "$@" >"$work/out.txt" 2>"$work/err.txt") || status=$?
-    [[ $status == 2 ]] || fail "$* exited $status, not 2: $(cat "$work/out.txt" "$work/err.txt")"
-    [[ "$(cat "$work/err.txt")" == "$expected" ]] || fail "$*: said \"$(cat -v "$work/err.txt")\", not \"$expected\""
-    [[ ! -s "$work/out.txt" ]] || fail "$*: printed $(cat "$work/out.txt")"
-}
 refused "No such folder: $HOME/Picturs" --exact "$HOME/Picturs"
 refused "No such folder: braod (nor is it a preset: conservative, balanced or broad)" --similar braod .
 refused "Unknown option: --similr (velmo-pristel --help lists them)" --similr .

@@ -18,3 +18,13 @@ copy_samples() {
     touch -d '2021-06-12 09:14:03' "$photos/Pictures/Camera/2021-06-12/"*.jpg
     touch -d '2023-02-01 10:00:00' "$photos/Backup/Old laptop/"*.jpg
 }
+# A mistake refused as it should be, run from $photos: status 2, exactly EXPECTED-LINE on standard
+# error, nothing on standard output.
+refused() { # EXPECTED-LINE ARGUMENT...
+    local expected=$1 status=0
+    shift
+    (cd "$photos" && "$program" "$@" >"$work/out.txt" 2>"$work/err.txt") || status=$?
+    [[ $status == 2 ]] || fail "$* exited $status, not 2: $(cat "$work/out.txt" "$work/err.txt")"
+    [[ "$(cat "$work/err.txt")" == "$expected" ]] || fail "$*: said \"$(cat -v "$work/err.txt")\", not \"$expected\""
+    [[ ! -s "$work/out.txt" ]] || fail "$*: printed $(cat "$work/out.txt")"
+}

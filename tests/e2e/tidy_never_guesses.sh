@@ -15,14 +15,6 @@ before=$(snapshot)
 
 # ---- A folder argument that is not a folder refuses the whole command: status 2 and one line
 # on standard error naming the argument as it was given. Nothing is scanned or moved.
-refused() { # EXPECTED-LINE ARGUMENT...
-    local expected=$1 status=0
-    shift
-    (cd "$photos" && "$program" "$@" >"$work/out.txt" 2>"$work/err.txt") || status=$?
-    [[ $status == 2 ]] || fail "$* exited $status, not 2: $(cat "$work/out.txt" "$work/err.txt")"
-    [[ "$(cat "$work/err.txt")" == "$expected" ]] || fail "$*: said \"$(cat -v "$work/err.txt")\", not \"$expected\""
-    [[ ! -s "$work/out.txt" ]] || fail "$*: printed $(cat "$work/out.txt")"
-}
 refused "No such folder: $photos/missing" clean --yes "$photos/missing" "$photos"
 refused "No such folder: Pictures/missing" clean --yes "$photos" Pictures/missing
 refused "Not a folder: Pictures/Scans/rocket.png" clean --yes Pictures/Scans/rocket.png
