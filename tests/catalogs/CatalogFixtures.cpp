@@ -1,8 +1,11 @@
 #include "CatalogFixtures.h"
 
+#include "engine/cleanup/CleanupPlanner.h"
 #include "engine/common/Digest.h"
+#include "engine/review/ReviewSession.h"
 #include "tests/support/TempDir.h"
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <optional>
@@ -279,6 +282,23 @@ NamedProcess::~NamedProcess() {
     ::kill(m_pid, SIGKILL);
     int status = 0;
     ::waitpid(m_pid, &status, 0);
+}
+
+CleanupPlan planOfSuggested(const std::vector<DuplicateGroup>& groups, Timestamp now) {
+    ReviewSession session(groups, std::make_shared<LockStore>(), {}, {});
+    session.markAllSuggested();
+    auto plan = CleanupPlanner::plan(session, now);
+    if (!plan) throw std::runtime_error(plan.error().description());
+    return plan.value();
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 } // namespace vp::testing

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "engine/catalogs/SQLite.h"
+#include "engine/cleanup/CleanupPlan.h"
+#include "engine/scan/ScanResult.h"
 
 #include <cstdint>
 #include <string>
@@ -17,6 +19,11 @@ void execute(const std::string& path, const std::string& sql);
 std::int64_t queryInteger(const std::string& path, const std::string& sql);
 /// The SHA-256 of the file's bytes: what "unchanged" means for a catalog file.
 std::string checksum(const std::string& path);
+/// The plan a person gets by marking the suggested copies of every group (no locks, nothing
+/// protected).
+CleanupPlan planOfSuggested(const std::vector<DuplicateGroup>& groups, Timestamp now);
+/// The names in a folder, sorted; none when it is not there.
+std::vector<std::string> namesIn(const std::string& folder);
 
 /// A Lightroom Classic catalog with the tables the reader needs plus some it ignores.
 class LightroomCatalogFile {

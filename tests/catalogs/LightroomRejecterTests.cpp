@@ -33,19 +33,10 @@ protected:
         const auto catalog = LightroomCatalog::read(scene.catalog.path());
         CancellationFlag cancel;
         auto result = LightroomScanner::scan(catalog, false, cancel, [](const ScanProgress&) {});
-        ReviewSession session(result.groups, std::make_shared<LockStore>(), {}, {});
-        session.markAllSuggested();
-        auto plan = CleanupPlanner::plan(session, now);
-        if (!plan) throw std::runtime_error(plan.error().description());
-        return plan.value();
+        return testing::planOfSuggested(result.groups, now);
     }
     std::vector<std::string> backups() const {
-        std::vector<std::string> names;
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(scene.dir / "Catalogs/Velmo Pristel Backups", error))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
+        return testing::namesIn(scene.dir / "Catalogs/Velmo Pristel Backups");
     }
     std::string refusal(const CleanupPlan& plan, const CleanupApproval& approval) const {
         const auto marked = rejecter.mark(plan, approval, scene.catalog.path(), now);
