@@ -13,12 +13,12 @@ namespace vp::gui {
 
 // ---- Geometry
 
-GroupLayout::GroupLayout(QRect cardRect, int) : card(cardRect.adjusted(margin, margin / 2, -margin, -margin / 2)) {
+GroupLayout::GroupLayout(QRect cardRect) : card(cardRect.adjusted(margin, margin / 2, -margin, -margin / 2)) {
     perRow = std::max(1, (card.width() - 2 * padding + gap) / (tileWidth + gap));
 }
 
 int GroupLayout::height(int width, int members) {
-    const GroupLayout layout(QRect(0, 0, width, 0), members);
+    const GroupLayout layout(QRect(0, 0, width, 0));
     const int rows = (std::max(1, members) + layout.perRow - 1) / layout.perRow;
     return margin + padding + headerHeight + rows * tileHeight + (rows - 1) * gap + padding;
 }
@@ -125,7 +125,7 @@ void GroupDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const DuplicateGroup* group = m_groups.group(index.row());
     const auto& session = m_groups.model().session();
     if (!group || !session) return;
-    const GroupLayout layout(option.rect, static_cast<int>(group->members.size()));
+    const GroupLayout layout(option.rect);
     const QPalette& palette = option.palette;
     const bool isCurrent = option.state.testFlag(QStyle::State_HasFocus) || option.state.testFlag(QStyle::State_Selected);
 

@@ -24,7 +24,7 @@ struct GroupLayout {
     static constexpr int headerHeight = 46;
     static constexpr int checkSide = 22;
 
-    GroupLayout(QRect card, int members);
+    explicit GroupLayout(QRect card);
 
     QRect card;
     int perRow = 1;

@@ -56,7 +56,7 @@ ResultsView::Target ResultsView::targetAt(QPoint point) const {
     target.group = m_groups.group(index.row());
     if (!target.group) return target;
     target.row = index.row();
-    const GroupLayout layout(visualRect(index), static_cast<int>(target.group->members.size()));
+    const GroupLayout layout(visualRect(index));
     target.hit = layout.hit(point, static_cast<int>(target.group->members.size()));
     return target;
 }
@@ -64,7 +64,7 @@ ResultsView::Target ResultsView::targetAt(QPoint point) const {
 QPoint ResultsView::tileCentre(int row, int member) const {
     const DuplicateGroup* group = m_groups.group(row);
     if (!group) return {};
-    const GroupLayout layout(visualRect(m_groups.index(row)), static_cast<int>(group->members.size()));
+    const GroupLayout layout(visualRect(m_groups.index(row)));
     return viewport()->mapToGlobal(layout.thumbnail(member).center());
 }
 

@@ -137,7 +137,7 @@ private Q_SLOTS:
         ResultsView& view = *window->results();
         view.setCurrent(1, 0);
         const DuplicateGroup& group = model->session()->groups[1];
-        const GroupLayout layout(view.visualRect(view.model()->index(1, 0)), static_cast<int>(group.members.size()));
+        const GroupLayout layout(view.visualRect(view.model()->index(1, 0)));
         const std::string target = group.members[1].path;
         QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, layout.markBox(1).center());
         QVERIFY(model->session()->isMarked(target));
