@@ -190,14 +190,7 @@ Result<CaptureOneMarkRecord, Refusal> CaptureOneMarker::restore(const CaptureOne
     } catch (const SQLiteWriter::Failure& failure) {
         return Unexpected{Refusal{Kind::writeFailed, failure.description()}};
     }
-    CaptureOneMarkRecord restored = record;
-    restored.restored = true;
-    try {
-        save(restored);
-    } catch (const std::exception&) {
-        // The catalog is restored; only the history keeps showing it as not undone.
-    }
-    return restored;
+    return CatalogMarking::restoredRecord(record, [this](const CaptureOneMarkRecord& restored) { save(restored); });
 }
 
 std::vector<CaptureOneMarkRecord> CaptureOneMarker::history() const {

@@ -8,6 +8,7 @@
 #include "engine/common/Json.h"
 
 #include <algorithm>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,19 @@ bool isUnchangedOnDisk(const PlannedRemoval& removal);
 /// At least one copy the group keeps is still there as its evidence recorded it (contents are
 /// not compared: that was done at scan time, and reading every keeper again would be slow).
 bool aKeeperIsUnchanged(const PlannedRemoval& removal);
+
+/// The record marked as undone, saved by `save`. The catalog is restored already, so a record
+/// that cannot be saved only leaves the history showing the marking as not undone.
+template <class R, class Save>
+R restoredRecord(const R& record, Save&& save) {
+    R restored = record;
+    restored.restored = true;
+    try {
+        save(restored);
+    } catch (const std::exception&) {
+    }
+    return restored;
+}
 
 /// Every record in `folder` that decodes, newest first; damaged files are left out.
 template <class R>

@@ -141,14 +141,7 @@ Result<LightroomMarkRecord, Refusal> LightroomRejecter::restore(const LightroomM
     } catch (const SQLiteWriter::Failure& failure) {
         return Unexpected{Refusal{Kind::writeFailed, failure.description()}};
     }
-    LightroomMarkRecord restored = record;
-    restored.restored = true;
-    try {
-        save(restored);
-    } catch (const std::exception&) {
-        // The catalog is restored; only the history keeps showing it as not undone.
-    }
-    return restored;
+    return CatalogMarking::restoredRecord(record, [this](const LightroomMarkRecord& restored) { save(restored); });
 }
 
 std::vector<LightroomMarkRecord> LightroomRejecter::history() const {
