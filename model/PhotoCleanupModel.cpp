@@ -1,5 +1,7 @@
 #include "PhotoCleanupModel.h"
 
+#include "engine/catalogs/CaptureOneScanner.h"
+#include "engine/catalogs/LightroomScanner.h"
 #include "engine/common/PathRules.h"
 #include "engine/common/Text.h"
 #include "engine/scan/ExactMatcher.h"
@@ -74,6 +76,7 @@ PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, 
             if (const auto priority = enumFromRaw<KeeperPolicy::Priority>(raw)) list.push_back(*priority);
         m_priorities = KeeperPolicy::upgraded(std::move(list), m_settings.integer(prioritiesRevisionKey).value_or(1));
     }
+    restoreCatalogs();
     recoverInterruptedCleanups();
 }
 
@@ -182,6 +185,8 @@ void PhotoCleanupModel::setScope(Scope scope) {
     m_scope = scope;
     store(scopeKey, std::string(rawValue(scope)));
     invalidateResults();
+    if (scope == Scope::lightroom) readLightroomCatalog();
+    if (scope == Scope::captureOne) readCaptureOneCatalog();
     if (canScan()) scan();
     changed();
 }
@@ -199,9 +204,9 @@ bool PhotoCleanupModel::canScan() const {
     if (m_phase == Phase::scanning || m_phase == Phase::executing) return false;
     switch (m_scope) {
     case Scope::folders: return !m_sources.empty();
-    case Scope::photosLibrary:
-    case Scope::lightroom:
-    case Scope::captureOne: return false; // not scannable on this system yet
+    case Scope::lightroom: return m_lightroom.catalog.has_value();
+    case Scope::captureOne: return m_captureOne.catalog.has_value();
+    case Scope::photosLibrary: return false; // not scannable on this system yet
     }
     return false;
 }
@@ -223,8 +228,7 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
     m_progress = ScanProgress{};
     m_stepProgress = {0, 0};
 
-    std::vector<std::string> roots;
-    for (const auto& source : m_sources) roots.push_back(source.path);
+    const ExactStage exact = exactStage();
     const bool measure = needsSimilarity();
     std::weak_ptr<int> alive = m_alive;
     // Posted work runs on the main thread only while this model and this scan are current.
@@ -235,8 +239,7 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         });
     };
     auto cache = m_featureCache;
-    auto scanCache = m_scanCache;
-    runInBackground([roots, measure, flag, cache, scanCache, onMain, previous = std::move(previous), this]() mutable {
+    runInBackground([exact, measure, flag, cache, onMain, previous = std::move(previous), this]() mutable {
         const auto report = [&](const ScanProgress& progress) {
             onMain([this, progress] {
                 m_progress = progress;
@@ -254,7 +257,12 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         };
         ScanOutcome outcome;
         outcome.measured = measure;
-        outcome.result = ExactMatcher::scan(roots, measure, std::nullopt, {}, *flag, report, {}, {}, {scanCache.get()});
+        auto found = exact(*flag, report);
+        if (!found) {
+            onMain([this, message = found.error()] { failScan(message); });
+            return;
+        }
+        outcome.result = std::move(*found);
         if (measure && !outcome.result.cancelled) {
             outcome.index = SimilarityMatcher::index(outcome.result.pictures, cache.get(), WithFeaturePrint::no,
                                                      nullptr, *flag, step(ScanProgress::Stage::measuring));
@@ -271,6 +279,47 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
             finishScan(std::move(outcome), std::move(previous));
         });
     });
+    changed();
+}
+
+PhotoCleanupModel::ExactStage PhotoCleanupModel::exactStage() const {
+    const bool measure = needsSimilarity();
+    switch (m_scope) {
+    case Scope::lightroom: {
+        const std::string url = m_lightroom.url.value_or("");
+        return [url, measure](const CancellationFlag& cancel, const ScanProgressCallback& progress) -> Result<ScanResult, std::string> {
+            try {
+                return LightroomScanner::scan(LightroomCatalog::read(url), measure, cancel, progress);
+            } catch (const CatalogReadError& error) {
+                return Unexpected{error.description()};
+            }
+        };
+    }
+    case Scope::captureOne: {
+        const std::string url = m_captureOne.url.value_or("");
+        return [url, measure](const CancellationFlag& cancel, const ScanProgressCallback& progress) -> Result<ScanResult, std::string> {
+            try {
+                return CaptureOneScanner::scan(CaptureOneCatalog::read(url), measure, cancel, progress);
+            } catch (const CatalogReadError& error) {
+                return Unexpected{error.description()};
+            }
+        };
+    }
+    case Scope::folders:
+    case Scope::photosLibrary: break;
+    }
+    std::vector<std::string> roots;
+    for (const auto& source : m_sources) roots.push_back(source.path);
+    auto scanCache = m_scanCache;
+    return [roots, measure, scanCache](const CancellationFlag& cancel,
+                                       const ScanProgressCallback& progress) -> Result<ScanResult, std::string> {
+        return ExactMatcher::scan(roots, measure, std::nullopt, {}, cancel, progress, {}, {}, {scanCache.get()});
+    };
+}
+
+void PhotoCleanupModel::failScan(const std::string& message) {
+    invalidateResults(); // what was shown is no longer what the source holds
+    setNotice(message);
     changed();
 }
 

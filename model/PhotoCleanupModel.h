@@ -10,6 +10,8 @@
 #include "PhotoCleanupHost.h"
 #include "Settings.h"
 
+#include "engine/catalogs/CaptureOneMarker.h"
+#include "engine/catalogs/LightroomRejecter.h"
 #include "engine/cleanup/CleanupExecutor.h"
 #include "engine/cleanup/CleanupPlan.h"
 #include "engine/cleanup/CleanupReport.h"
@@ -147,7 +149,59 @@ public:
     RestoreOutcome putBack(const CleanupReport& report, const ItemReport& item, bool beside = false);
     void reloadHistory();
 
+    // ---- Catalogs: Lightroom Classic and Capture One
+    const std::optional<std::string>& lightroomCatalogURL() const { return m_lightroom.url; }
+    /// The chosen catalog as last read; absent when none is chosen or it could not be read.
+    const std::optional<LightroomCatalog::Catalog>& lightroomCatalog() const { return m_lightroom.catalog; }
+    /// Folder grants are not needed on this system: always empty.
+    std::vector<std::string> lightroomFoldersNeeded() const { return {}; }
+    const std::optional<LightroomRejecter::Report>& lightroomReport() const { return m_lightroom.report; }
+    /// Earlier markings of every catalog, newest first.
+    const std::vector<LightroomMarkRecord>& lightroomRecords() const { return m_lightroom.records; }
+    const std::optional<std::string>& captureOneCatalogURL() const { return m_captureOne.url; }
+    const std::optional<CaptureOneCatalog::Catalog>& captureOneCatalog() const { return m_captureOne.catalog; }
+    std::vector<std::string> captureOneFoldersNeeded() const { return {}; }
+    const std::optional<CaptureOneMarker::Report>& captureOneReport() const { return m_captureOne.report; }
+    const std::vector<CaptureOneMarkRecord>& captureOneRecords() const { return m_captureOne.records; }
+
+    /// Chooses the catalog the view asked the person for: it is stored, read with the records of
+    /// earlier markings, and, in its scope, the results are replaced by a new scan.
+    void chooseLightroomCatalog(const std::string& path);
+    void chooseCaptureOneCatalog(const std::string& path);
+    /// Nothing to grant on this system: the catalogs' folders are read like any other.
+    void grantLightroomFolders() {}
+    void grantCaptureOneFolders() {}
+    /// Marks the approved copies Rejected in the chosen Lightroom Classic catalog, in the
+    /// background; the report or the refusal is published, the records reloaded and the
+    /// catalog scanned again.
+    void confirmMarkRejected(const CleanupPlan& plan);
+    /// Tags the approved copies Red in the chosen Capture One catalog, the same way.
+    void confirmTagRed(const CleanupPlan& plan);
+    /// Takes a marking back; the notice tells how many photos it gave their flag back.
+    void undoMarking(const LightroomMarkRecord& record);
+    void undoTagging(const CaptureOneMarkRecord& record);
+
 private:
+    template <class Catalog, class Marker, class Record>
+    struct CatalogSource {
+        std::optional<std::string> url;
+        std::optional<Catalog> catalog;
+        std::optional<typename Marker::Report> report;
+        std::vector<Record> records;
+    };
+    using LightroomSource = CatalogSource<LightroomCatalog::Catalog, LightroomRejecter, LightroomMarkRecord>;
+    using CaptureOneSource = CatalogSource<CaptureOneCatalog::Catalog, CaptureOneMarker, CaptureOneMarkRecord>;
+    using ExactStage = std::function<Result<ScanResult, std::string>(const CancellationFlag&, const ScanProgressCallback&)>;
+
+    /// The exact stage of a scan of the current scope, to run in the background.
+    ExactStage exactStage() const;
+    void readLightroomCatalog();
+    void readCaptureOneCatalog();
+    void restoreCatalogs();
+    template <class Source, class Mark>
+    void confirmCatalogMarking(Source& source, const CleanupPlan& plan, Mark mark);
+    void failScan(const std::string& message);
+
     struct ScanOutcome;
 
     std::vector<DuplicateGroup> groups(Mode mode) const;
@@ -197,6 +251,8 @@ private:
     std::vector<CleanupReport> m_recovered;
     std::int64_t m_executionProgress = 0;
     bool m_transient = false;
+    LightroomSource m_lightroom;
+    CaptureOneSource m_captureOne;
 
     SharedCancellationFlag m_cancelFlag;
     struct BackgroundTask {
