@@ -88,7 +88,7 @@ std::string program() {
         "      Prints bursts: related shots taken seconds apart in one folder.\n"
         "  velmo-pristel --exact FOLDER... [--json] [--skipped]\n"
         "      Prints groups of byte-identical copies.\n"
-        "  velmo-pristel clean|history|put-back ...\n"
+        "  velmo-pristel clean|history|put-back|undo ...\n"
         "      Tidies from the terminal (below; velmo-pristel COMMAND --help tells more).\n"
         "  velmo-pristel --version | --help\n"
         "\n"
@@ -119,13 +119,19 @@ std::string program() {
             "  velmo-pristel history [--json]\n"
             "      Lists earlier cleanups, newest first.\n"
             "  velmo-pristel put-back CLEANUP [PATH...]\n"
-            "      Puts back what a cleanup moved to the Trash.\n\n";
+            "      Puts back what a cleanup moved to the Trash.\n"
+            "  velmo-pristel clean --lightroom CATALOG | --capture-one CATALOG\n"
+            "      Marks the copies in a catalog (Rejected, or tagged Red) instead of moving them.\n"
+            "  velmo-pristel undo MARKING\n"
+            "      Takes a catalog marking back.\n\n";
     return text + exitStatuses;
 }
 
 std::string clean() {
     std::string text =
         "Usage: velmo-pristel clean [OPTION...] FOLDER...\n"
+        "       velmo-pristel clean [OPTION...] --lightroom CATALOG.lrcat\n"
+        "       velmo-pristel clean [OPTION...] --capture-one CATALOG.cocatalog\n"
         "\n"
         "Scans the folders, suggests which copy of every group to keep, shows the plan and, once you\n"
         "approve it, moves the other copies to the Trash (where they can be put back). Every picture is\n"
@@ -133,6 +139,10 @@ std::string clean() {
         "options here hold for this run only and never change your settings.\n"
         "\n"
         "Options:\n";
+    text += entry("--lightroom CATALOG", "Scans the photos of a Lightroom Classic catalog instead of folders and "
+                                         "marks the copies Rejected in it, after a backup beside the catalog; "
+                                         "delete them in Lightroom Classic. Lightroom Classic must be closed.");
+    text += entry("--capture-one CATALOG", "The same for a Capture One catalog: the copies are tagged Red.");
     text += entry("--mode MODE", "exact (the default), similar or series: byte-identical copies, other versions "
                                  "of one photo, or bursts.");
     text += entry("--preset PRESET", "How far look-alikes reach (below).");
@@ -163,11 +173,25 @@ std::string history() {
            "Lists earlier cleanups, newest first: the number put-back takes, when it started (local time,\n"
            "ISO 8601), how many pictures it moved, skipped, failed and put back, and its id. A cleanup that\n"
            "was interrupted and worked out afterwards says so, with the pictures to check by hand.\n"
+           "Then the markings made in Lightroom Classic and Capture One catalogs, newest first, with the\n"
+           "number `undo` takes and the backup each left beside its catalog.\n"
            "\n"
            "Options:\n" +
-           entry("--json", "Prints one JSON document with every cleanup and every picture's outcome; dates in "
-                           "local time with their offset.") +
+           entry("--json", "Prints one JSON list: every cleanup with every picture's outcome (\"kind\": "
+                           "\"cleanup\"), then every marking (\"kind\": \"lightroom\" or \"captureOne\"); dates "
+                           "in local time with their offset.") +
            "\n" + exitStatuses;
+}
+
+std::string undo() {
+    return "Usage: velmo-pristel undo MARKING\n"
+           "\n"
+           "Takes back a marking made by clean --lightroom or clean --capture-one: the photos get the flag\n"
+           "or colour tag they had before, except those changed in the catalog's own program since.\n"
+           "MARKING is the number `history` shows in its list of markings (1 is the newest) or the first\n"
+           "8 or more characters of its id. The program that owns the catalog must be closed.\n"
+           "\n" +
+           std::string(exitStatuses);
 }
 
 std::string putBack() {

@@ -16,6 +16,7 @@ std::string clean();
 std::string history();
 /// `velmo-pristel put-back --help`.
 std::string putBack();
+std::string undo();
 
 /// One line per preset: its raw name, its explanation, "(the default)" for balanced.
 std::string presets();

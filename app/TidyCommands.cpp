@@ -1,5 +1,6 @@
 #include "TidyCommands.h"
 
+#include "CatalogCommands.h"
 #include "CommandLine.h"
 #include "Help.h"
 
@@ -46,6 +47,8 @@ struct Options {
     bool listSkipped = false;
     bool noCache = false;
     bool help = false;
+    std::optional<std::string> lightroom;  ///< a catalog whose copies are marked Rejected
+    std::optional<std::string> captureOne; ///< a catalog whose copies are tagged Red
     std::vector<std::string> operands;
 };
 
@@ -53,26 +56,30 @@ struct Options {
 struct OptionSpec {
     std::string_view name;
     bool takesValue;
-    bool forClean, forHistory, forPutBack;
+    bool forClean, forHistory, forPutBack, forUndo;
     bool Options::*flag; ///< for yes-or-no options
 };
 constexpr OptionSpec optionSpecs[] = {
-    {"--help", false, true, true, true, &Options::help},
-    {"-h", false, true, true, true, &Options::help},
-    {"--json", false, true, true, false, &Options::json},
-    {"--yes", false, true, false, false, &Options::yes},
-    {"--dry-run", false, true, false, false, &Options::dryRun},
-    {"--interactive", false, true, false, false, &Options::interactive},
-    {"--skipped", false, true, false, false, &Options::listSkipped},
-    {"--no-cache", false, true, false, false, &Options::noCache},
-    {"--mode", true, true, false, false, nullptr},
-    {"--preset", true, true, false, false, nullptr},
-    {"--protect", true, true, false, false, nullptr},
-    {"--priorities", true, true, false, false, nullptr},
+    {"--help", false, true, true, true, true, &Options::help},
+    {"-h", false, true, true, true, true, &Options::help},
+    {"--json", false, true, true, false, false, &Options::json},
+    {"--yes", false, true, false, false, false, &Options::yes},
+    {"--dry-run", false, true, false, false, false, &Options::dryRun},
+    {"--interactive", false, true, false, false, false, &Options::interactive},
+    {"--skipped", false, true, false, false, false, &Options::listSkipped},
+    {"--no-cache", false, true, false, false, false, &Options::noCache},
+    {"--mode", true, true, false, false, false, nullptr},
+    {"--preset", true, true, false, false, false, nullptr},
+    {"--protect", true, true, false, false, false, nullptr},
+    {"--priorities", true, true, false, false, false, nullptr},
+    {"--lightroom", true, true, false, false, false, nullptr},
+    {"--capture-one", true, true, false, false, false, nullptr},
 };
 
 bool takes(const OptionSpec& spec, const std::string& command) {
-    return command == "clean" ? spec.forClean : command == "history" ? spec.forHistory : spec.forPutBack;
+    if (command == "clean") return spec.forClean;
+    if (command == "history") return spec.forHistory;
+    return command == "undo" ? spec.forUndo : spec.forPutBack;
 }
 
 /// Reads the options and operands of a command; the one-line reason when they are not understood.
@@ -121,6 +128,10 @@ Result<Options, std::string> parse(const std::vector<std::string>& arguments) {
             const auto preset = enumFromRaw<SimilarityPreset>(value);
             if (!preset) return Unexpected{"--preset takes conservative, balanced or broad, not " + asGiven(value)};
             options.preset = preset;
+        } else if (option->name == "--lightroom") {
+            options.lightroom = value;
+        } else if (option->name == "--capture-one") {
+            options.captureOne = value;
         } else if (option->name == "--protect") {
             options.protectedFolders.push_back(value);
         } else if (option->name == "--priorities") {
@@ -137,6 +148,16 @@ Result<Options, std::string> parse(const std::vector<std::string>& arguments) {
     if (options.help) return options;
     if (command == "history" && !options.operands.empty())
         return Unexpected{"history takes no folders or names: " + asGiven(options.operands.front())};
+    if (command == "undo" && options.operands.size() > 1)
+        return Unexpected{"undo takes one marking: " + asGiven(options.operands[1]) + " is one too many"};
+    if (command == "clean" && (options.lightroom || options.captureOne)) {
+        if (options.lightroom && options.captureOne)
+            return Unexpected{std::string("--lightroom and --capture-one do not go together.")};
+        if (!options.operands.empty())
+            return Unexpected{"clean scans the catalog's own photos, not folders: " + asGiven(options.operands.front())};
+        if (!options.protectedFolders.empty())
+            return Unexpected{std::string("--protect is for folders; in a catalog, flag or rate the photos to keep instead.")};
+    }
     if (command == "clean") {
         if (options.json && options.interactive) return Unexpected{std::string("--interactive and --json do not go together.")};
         if (options.json && !options.yes && !options.dryRun)
@@ -247,6 +268,9 @@ struct Session {
     /// The plan being carried out, for the progress line.
     const CleanupPlan* executing = nullptr;
     bool stopping = false;
+    bool json = false; ///< standard output carries one JSON document
+    /// The sign of a copy the plan takes: moved to the Trash, or marked in a catalog.
+    std::string markSign = "trash";
 
     Session() {
         model.setTransient(true);
@@ -304,7 +328,9 @@ void printGroup(const Session& session, const DuplicateGroup& group) {
     const auto suggestion = KeeperPolicy::suggestion(group, review.context());
     std::printf("\n%s: %zu photos\n", std::string(rawValue(group.kind)).c_str(), group.members.size());
     for (const auto& member : group.members) {
-        const char* sign = member.path == suggestion.keeperID ? "keep " : review.isMarked(member.path) ? "trash" : "     ";
+        const char* sign = member.path == suggestion.keeperID ? "keep "
+                           : review.isMarked(member.path)     ? session.markSign.c_str()
+                                                              : "     ";
         std::printf("  %s %s\n", sign, session.shown(member.path).c_str());
     }
     std::printf("  (kept: %s)\n", displayable(suggestion.reason).c_str());
@@ -507,11 +533,10 @@ Walk chooseGroups(Session& session) {
     return Walk::finished;
 }
 
-/// Asks "Move … to the Trash? [y/N]" on standard error; true for y or yes.
-bool approved(const CleanupPlan& plan) {
+/// Asks the question ("Move … to the Trash? [y/N]") on standard error; true for y or yes.
+bool approved(const std::string& question) {
     std::fflush(stdout); // the plan before the question, where both go to one place
-    std::fprintf(stderr, "Move %s (%s) to the Trash? [y/N] ", pictures(plan.removals.size()).c_str(),
-                 bytesText(plan.totalBytes()).c_str());
+    std::fputs(question.c_str(), stderr);
     std::fflush(stderr);
     Interrupts::take().setStage(Interrupts::Stage::asking);
     // A signal taken after the scan and before the question was noted, not acted on: from
@@ -523,42 +548,19 @@ bool approved(const CleanupPlan& plan) {
     return answered && (word == "y" || word == "Y" || word == "yes");
 }
 
-int clean(const Options& options) {
-    if (options.operands.empty()) {
-        std::fputs("clean needs at least one folder (velmo-pristel clean --help).\n", stderr);
-        return usage;
-    }
-    // Every folder is checked before anything else happens: one that is not there refuses all.
-    std::vector<std::string> folders, protectedFolders;
-    for (const auto* list : {&options.operands, &options.protectedFolders}) {
-        for (const auto& given : *list) {
-            std::string resolved;
-            if (const auto refusal = CommandLine::folderRefusal(given, resolved)) {
-                std::fprintf(stderr, "%s\n", refusal->c_str());
-                return usage;
-            }
-            (list == &options.operands ? folders : protectedFolders).push_back(resolved);
-        }
-    }
-
-    Session session;
+/// The folders of this run become the model's sources; a status when the run ends here.
+std::optional<int> chooseFolders(const Options& options, Session& session, CleanDocument& document,
+                                 const std::vector<std::string>& folders,
+                                 const std::vector<std::string>& protectedFolders) {
     PhotoCleanupModel& model = session.model;
-    CleanDocument document(options, folders);
-    const auto finish = [&](std::string_view outcome, const std::optional<std::string>& message,
-                            const std::vector<CommandLine::LeftOut>& leftOut) {
-        if (options.json) document.print(outcome, message, leftOut);
-        else if (message) std::printf("%s\n", displayable(*message).c_str());
-    };
     // Folders protected in the settings keep protecting: one inside a chosen folder is scanned
     // as a protected folder; a chosen folder inside one is protected as a whole.
     std::vector<std::string> storedProtected;
     for (const auto& source : model.sources())
         if (source.isProtected) storedProtected.push_back(source.path);
 
-    model.setMode(options.mode);
-    if (options.preset) model.setPreset(*options.preset);
-    if (options.priorities) model.setPriorities(*options.priorities);
     // This run's folders are the ones scanned (the session is transient: nothing is saved).
+    model.setScope(Scope::folders);
     while (!model.sources().empty()) model.remove(model.sources().front().path);
     std::vector<std::string> protectNow = protectedFolders;
     std::vector<std::string> insideProtected; // chosen folders that lie in a stored protected one
@@ -592,9 +594,128 @@ int clean(const Options& options) {
         std::fprintf(options.json ? stderr : stdout, "Protected%s, nothing in it is moved: %s\n",
                      stored ? " in your settings" : "", session.shown(source.path).c_str());
     }
+    return std::nullopt;
+}
+
+/// The catalog of this run becomes the model's source; a status when the run ends here.
+std::optional<int> chooseCatalog(const Options& options, Session& session, CleanDocument& document, Scope kind,
+                                 const std::string& catalog) {
+    PhotoCleanupModel& model = session.model;
+    const auto refuse = [&](const std::string& why, int status) {
+        if (options.json) document.print("refused", why, {});
+        std::fprintf(stderr, "%s\n", displayable(why).c_str());
+        return status;
+    };
+    // Asked before the scan: marking a catalog its program has open is refused anyway.
+    if (!options.dryRun) {
+        if (kind == Scope::lightroom && LightroomCatalog::isOpen(catalog))
+            return refuse(LightroomRejecter::Refusal{LightroomRejecter::Refusal::Kind::lightroomOpen, {}}.description(),
+                          refused);
+        if (kind == Scope::captureOne && CaptureOneCatalog::isOpen(catalog))
+            return refuse(CaptureOneMarker::Refusal{CaptureOneMarker::Refusal::Kind::captureOneOpen, {}}.description(),
+                          refused);
+    }
+    session.cooperate();
+    if (kind == Scope::lightroom) model.chooseLightroomCatalog(catalog);
+    else model.chooseCaptureOneCatalog(catalog);
+    const bool read = kind == Scope::lightroom ? model.lightroomCatalog().has_value() : model.captureOneCatalog().has_value();
+    if (!read) return refuse(model.notice().value_or("The catalog could not be read."), usage);
+    printNotice(model); // an untested version is told, and still scanned
+    model.setScope(kind);
+    return std::nullopt;
+}
+
+/// Marks the approved plan in the catalog and tells what was marked and skipped.
+template <class Report>
+int markInCatalog(Session& session, const CleanupPlan& plan, Scope kind, const std::optional<Report>& report,
+                  const std::function<void(std::string_view, const std::optional<std::string>&, const Json*)>& finish) {
+    PhotoCleanupModel& model = session.model;
+    if (kind == Scope::lightroom) model.confirmMarkRejected(plan);
+    else model.confirmTagRed(plan);
+    session.waitUntil([&] { return model.phase() != Phase::executing; });
+    if (!report || !report->record || report->record->planID != plan.id) {
+        finish("refused", model.notice().value_or("The catalog was not changed."), nullptr);
+        return refused;
+    }
+    const Report marking = *report;
+    session.waitUntil([&] { return model.phase() != Phase::scanning; }); // the catalog as it is now
+    Json json;
+    json["id"] = marking.id.text();
+    json["marked"] = marking.marked;
+    json["skipped"] = encodeJson(marking.skipped);
+    json["record"] = CatalogCommands::markingJson(*marking.record);
+    finish("finished", std::nullopt, &json);
+    if (!session.json) {
+        const std::string deed = kind == Scope::lightroom ? "Marked Rejected" : "Tagged Red";
+        for (const auto& path : marking.marked) std::printf("%s: %s\n", deed.c_str(), session.shown(path).c_str());
+        for (const auto& skip : marking.skipped)
+            std::printf("Skipped: %s (%s)\n", displayable(skip.name).c_str(), displayable(skip.reason).c_str());
+        const std::string name = displayable(marking.record->name());
+        std::printf("\n%zu %s in %s, %zu skipped. A backup of the catalog is in %s\n", marking.marked.size(),
+                    kind == Scope::lightroom ? "marked Rejected" : "tagged Red", name.c_str(), marking.skipped.size(),
+                    session.shown(marking.record->backupPath).c_str());
+        std::printf("Delete them in %s, or take this back with: velmo-pristel undo %s\n",
+                    kind == Scope::lightroom ? "Lightroom Classic" : "Capture One",
+                    marking.record->id.text().substr(0, 8).c_str());
+    }
+    return session.stopping ? declined : marking.skipped.empty() ? TidyCommands::done : incomplete;
+}
+
+int clean(const Options& options) {
+    const std::optional<Scope> catalogKind = options.lightroom ? std::optional(Scope::lightroom)
+                                             : options.captureOne ? std::optional(Scope::captureOne)
+                                                                  : std::nullopt;
+    if (!catalogKind && options.operands.empty()) {
+        std::fputs("clean needs at least one folder (velmo-pristel clean --help).\n", stderr);
+        return usage;
+    }
+    // Every folder is checked before anything else happens: one that is not there refuses all.
+    std::vector<std::string> folders, protectedFolders;
+    for (const auto* list : {&options.operands, &options.protectedFolders}) {
+        for (const auto& given : *list) {
+            std::string resolved;
+            if (const auto refusal = CommandLine::folderRefusal(given, resolved)) {
+                std::fprintf(stderr, "%s\n", refusal->c_str());
+                return usage;
+            }
+            (list == &options.operands ? folders : protectedFolders).push_back(resolved);
+        }
+    }
+    std::string catalog;
+    if (catalogKind) {
+        const std::string& given = options.lightroom ? *options.lightroom : *options.captureOne;
+        catalog = absolutePath(given);
+        struct stat status {};
+        if (given.empty() || ::stat(catalog.c_str(), &status) != 0) {
+            std::fprintf(stderr, "No such catalog: %s\n", asGiven(given).c_str());
+            return usage;
+        }
+    }
+
+    Session session;
+    session.json = options.json;
+    PhotoCleanupModel& model = session.model;
+    CleanDocument document(options, folders);
+    if (catalogKind) document.json["catalog"] = {{"kind", std::string(rawValue(*catalogKind))}, {"path", catalog}};
+    const auto finish = [&](std::string_view outcome, const std::optional<std::string>& message,
+                            const std::vector<CommandLine::LeftOut>& leftOut) {
+        if (options.json) document.print(outcome, message, leftOut);
+        else if (message) std::printf("%s\n", displayable(*message).c_str());
+    };
+    model.setMode(options.mode);
+    if (options.preset) model.setPreset(*options.preset);
+    if (options.priorities) model.setPriorities(*options.priorities);
+    const auto stop = catalogKind ? chooseCatalog(options, session, document, *catalogKind, catalog)
+                                  : chooseFolders(options, session, document, folders, protectedFolders);
+    if (stop) return *stop;
+    if (catalogKind) session.markSign = "mark ";
 
     session.waitUntil([&] { return model.phase() != Phase::scanning; });
     if (model.phase() != Phase::results || Interrupts::take().requested()) {
+        if (catalogKind && model.phase() == Phase::idle && model.notice() && !Interrupts::take().requested()) {
+            finish("refused", *model.notice(), {}); // the catalog could not be scanned
+            return refused;
+        }
         if (options.json) document.print("cancelled", std::string("cancelled"), {});
         else std::puts("cancelled");
         return declined;
@@ -613,7 +734,7 @@ int clean(const Options& options) {
     if (options.interactive) {
         const Walk walked = chooseGroups(session);
         if (walked == Walk::quit || Interrupts::take().requested()) {
-            std::puts("Nothing was moved.");
+            std::puts(catalogKind ? "Nothing was marked." : "Nothing was moved.");
             return declined;
         }
     } else {
@@ -628,22 +749,40 @@ int clean(const Options& options) {
     }
     const CleanupPlan plan = *model.pendingPlan();
     document.json["plan"] = planJson(plan);
-    if (!options.json) printPlan(model, plan);
+    if (!options.json && catalogKind)
+        std::printf("\nPlan: %s to mark %s in %s. Nothing is deleted here: you delete them in %s.\n",
+                    pictures(plan.removals.size()).c_str(), std::string(CatalogCommands::deed(*catalogKind)).c_str(),
+                    displayable(CatalogCommands::catalogName(*catalogKind, catalog)).c_str(),
+                    *catalogKind == Scope::lightroom ? "Lightroom Classic" : "Capture One");
+    else if (!options.json) printPlan(model, plan);
     if (options.dryRun) {
         finish("planned", std::nullopt, leftOut);
         return done;
     }
+    const std::string nothing = catalogKind ? "Nothing was marked." : "Nothing was moved.";
     if (!options.yes) {
-        const bool yes = approved(plan);
+        const std::string question =
+            catalogKind ? CatalogCommands::question(*catalogKind, plan.removals.size(),
+                                                    displayable(CatalogCommands::catalogName(*catalogKind, catalog)))
+                        : "Move " + pictures(plan.removals.size()) + " (" + bytesText(plan.totalBytes()) + ") to the Trash? [y/N] ";
+        const bool yes = approved(question);
         session.cooperate();
         if (!yes) {
-            std::puts("Nothing was moved.");
+            std::puts(nothing.c_str());
             return declined;
         }
     }
     if (Interrupts::take().requested()) {
-        finish("declined", std::string("Nothing was moved."), leftOut);
+        finish("declined", nothing, leftOut);
         return declined;
+    }
+    if (catalogKind) {
+        const auto told = [&](std::string_view outcome, const std::optional<std::string>& message, const Json* marking) {
+            if (marking) document.json["marking"] = *marking;
+            finish(outcome, message, leftOut);
+        };
+        return *catalogKind == Scope::lightroom ? markInCatalog(session, plan, *catalogKind, model.lightroomReport(), told)
+                                                : markInCatalog(session, plan, *catalogKind, model.captureOneReport(), told);
     }
     session.executing = &plan;
     model.confirmAndExecute(plan);
@@ -671,15 +810,57 @@ int history(const Options& options) {
     for (auto& report : reports)
         for (const auto& recovered : session.model.recovered())
             if (recovered.planID == report.planID) report.reconciled = true;
+    const auto markings = CatalogCommands::markings(session.model);
     if (options.json) {
         Json list = Json::array();
-        for (const auto& report : reports) list.push_back(reportJson(report));
+        for (const auto& report : reports) {
+            list.push_back(reportJson(report));
+            list.back()["kind"] = "cleanup";
+        }
+        for (const auto& marking : markings) list.push_back(CatalogCommands::markingJson(marking));
         std::printf("%s\n", jsonText(list).c_str());
         return done;
     }
     if (reports.empty()) std::puts("No cleanups yet.");
     for (std::size_t i = 0; i < reports.size(); ++i) std::printf("%s\n", historyLine(i + 1, reports[i]).c_str());
+    if (!markings.empty()) std::puts("\nMarkings in catalogs (velmo-pristel undo NUMBER takes one back):");
+    for (std::size_t i = 0; i < markings.size(); ++i)
+        std::printf("%s\n", CatalogCommands::historyLine(i + 1, markings[i]).c_str());
     return done;
+}
+
+int undo(const Options& options) {
+    if (options.operands.empty() || options.operands.front().empty()) {
+        std::fputs("undo needs a marking: its number in history, or the first 8 or more characters of its id.\n", stderr);
+        return usage;
+    }
+    Session session;
+    const auto markings = CatalogCommands::markings(session.model);
+    std::vector<std::string> ids;
+    for (const auto& marking : markings) ids.push_back(CatalogCommands::id(marking).text());
+    const auto choice = chooseEntry(ids, options.operands.front(), "marking");
+    if (const auto* refusal = std::get_if<std::string>(&choice)) {
+        std::fprintf(stderr, "%s\n", refusal->c_str());
+        return usage;
+    }
+    const auto& chosen = markings[std::get<std::size_t>(choice)];
+    if (CatalogCommands::isTakenBack(chosen)) {
+        std::puts("That marking was taken back already.");
+        return refused;
+    }
+    std::visit(
+        [&](const auto& record) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(record)>, LightroomMarkRecord>) session.model.undoMarking(record);
+            else session.model.undoTagging(record);
+        },
+        chosen);
+    const auto after = CatalogCommands::markings(session.model);
+    const bool takenBack = std::any_of(after.begin(), after.end(), [&](const CatalogCommands::Marking& marking) {
+        return CatalogCommands::id(marking) == CatalogCommands::id(chosen) && CatalogCommands::isTakenBack(marking);
+    });
+    const std::string notice = displayable(session.model.notice().value_or(""));
+    std::fprintf(takenBack ? stdout : stderr, "%s\n", notice.c_str());
+    return takenBack ? done : refused;
 }
 
 /// The paths an argument of put-back may stand for: as given and as displayed, each taken from
@@ -768,26 +949,35 @@ int putBack(const Options& options) {
 
 } // namespace
 
-std::variant<std::size_t, std::string> chooseCleanup(const std::vector<CleanupReport>& reports, std::string_view which) {
+std::variant<std::size_t, std::string> chooseEntry(const std::vector<std::string>& ids, std::string_view which,
+                                                   const std::string& noun) {
     constexpr std::size_t shortestID = 8;
     const std::string given(which);
-    if (which.empty()) return std::string("put-back needs a cleanup: its number in history, or the first 8 or more characters of its id.");
+    if (which.empty())
+        return (noun == "cleanup" ? "put-back" : "undo") + (" needs a " + noun) +
+               ": its number in history, or the first 8 or more characters of its id.";
     const bool digits = std::all_of(which.begin(), which.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (digits && which.size() < shortestID) {
         const std::size_t number = std::stoul(given);
-        if (number >= 1 && number <= reports.size()) return number - 1;
-        return "There is no cleanup " + given + " in the history; it lists " + std::to_string(reports.size()) + ".";
+        if (number >= 1 && number <= ids.size()) return number - 1;
+        return "There is no " + noun + " " + given + " in the history; it lists " + std::to_string(ids.size()) + ".";
     }
     if (which.size() < shortestID)
-        return "A cleanup's id needs at least 8 characters, or give its number in history: " + displayable(given);
+        return "A " + noun + "'s id needs at least 8 characters, or give its number in history: " + displayable(given);
     std::vector<std::size_t> matches;
-    for (std::size_t i = 0; i < reports.size(); ++i)
-        if (lowercased(reports[i].planID.text()).starts_with(lowercased(given))) matches.push_back(i);
-    if (matches.empty()) return "No cleanup in the history has an id that begins with " + displayable(given) + ".";
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        if (lowercased(ids[i]).starts_with(lowercased(given))) matches.push_back(i);
+    if (matches.empty()) return "No " + noun + " in the history has an id that begins with " + displayable(given) + ".";
     if (matches.size() > 1)
-        return std::to_string(matches.size()) + " cleanups have ids that begin with " + displayable(given) +
+        return std::to_string(matches.size()) + " " + noun + "s have ids that begin with " + displayable(given) +
                "; give more of the id.";
     return matches.front();
+}
+
+std::variant<std::size_t, std::string> chooseCleanup(const std::vector<CleanupReport>& reports, std::string_view which) {
+    std::vector<std::string> ids;
+    for (const auto& report : reports) ids.push_back(report.planID.text());
+    return chooseEntry(ids, which, "cleanup");
 }
 
 std::string historyLine(std::size_t number, const CleanupReport& report) {
@@ -808,7 +998,9 @@ std::optional<std::string> argumentProblem(const std::vector<std::string>& argum
     return options.error();
 }
 
-bool isCommand(std::string_view word) { return word == "clean" || word == "history" || word == "put-back"; }
+bool isCommand(std::string_view word) {
+    return word == "clean" || word == "history" || word == "put-back" || word == "undo";
+}
 
 std::optional<int> runIfAsked(const std::vector<std::string>& arguments) {
     if (arguments.size() < 2 || !isCommand(arguments[1])) return std::nullopt;
@@ -819,13 +1011,17 @@ std::optional<int> runIfAsked(const std::vector<std::string>& arguments) {
         return usage;
     }
     if (options->help) {
-        const std::string text = command == "clean" ? Help::clean() : command == "history" ? Help::history() : Help::putBack();
+        const std::string text = command == "clean"     ? Help::clean()
+                                 : command == "history" ? Help::history()
+                                 : command == "undo"    ? Help::undo()
+                                                        : Help::putBack();
         std::fputs(text.c_str(), stdout);
         return done;
     }
     Interrupts::take(); // before the model starts any thread
     if (command == "clean") return clean(*options);
     if (command == "history") return history(*options);
+    if (command == "undo") return undo(*options);
     return putBack(*options);
 }
 

@@ -29,7 +29,7 @@ enum Status : int {
     incomplete = 4, ///< some pictures were skipped or failed
 };
 
-/// True for "clean", "history" and "put-back".
+/// True for "clean", "history", "put-back" and "undo".
 bool isCommand(std::string_view word);
 
 /// The status when the arguments name a command (the program's path first); absent otherwise.
@@ -48,6 +48,11 @@ std::optional<std::string> argumentProblem(const std::vector<std::string>& argum
 /// and nothing else; anything else is the start of an id, at least 8 characters long, that
 /// exactly one cleanup's id begins with (letter case aside).
 std::variant<std::size_t, std::string> chooseCleanup(const std::vector<CleanupReport>& reports, std::string_view which);
+
+/// The same choice among any entries of `history` (cleanups, markings) by their ids, newest
+/// first; `noun` names them in the refusals ("cleanup", "marking").
+std::variant<std::size_t, std::string> chooseEntry(const std::vector<std::string>& ids, std::string_view which,
+                                                   const std::string& noun);
 
 /// One line of `history`: "1. <date>  2 moved, 0 skipped, 0 failed, 0 put back  [<id>]", with
 /// " (interrupted, reconciled)" for a cleanup worked out after an interruption and

@@ -1,4 +1,4 @@
-// velmo-pristel: a terminal command (clean, history, put-back), the headless report (--exact,
+// velmo-pristel: a terminal command (clean, history, put-back, undo), the headless report (--exact,
 // --similar, --series), the help or the version; otherwise the desktop window with the folders
 // given. A command line that is not understood is never taken for folders: it is one line on
 // standard error and status 2.
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     if (!given.empty() && arguments[1] != "--" && given.front().find('/') == std::string::npos) {
         struct stat status {};
         if (::stat(given.front().c_str(), &status) != 0) {
-            std::fprintf(stderr, "No such command or folder: %s (the commands are clean, history and put-back)\n",
+            std::fprintf(stderr, "No such command or folder: %s (the commands are clean, history, put-back and undo)\n",
                          vp::CommandLine::asGiven(given.front()).c_str());
             return 2;
         }

@@ -9,7 +9,7 @@ _velmo_pristel() {
     command=""
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-        clean | history | put-back) command=${COMP_WORDS[i]}; break ;;
+        clean | history | put-back | undo) command=${COMP_WORDS[i]}; break ;;
         --) break ;;
         esac
     done
@@ -20,6 +20,11 @@ _velmo_pristel() {
         --mode) COMPREPLY=($(compgen -W "exact similar series" -- "$cur")); return ;;
         --preset) COMPREPLY=($(compgen -W "$presets" -- "$cur")); return ;;
         --protect) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+        --lightroom | --capture-one)
+            # A Lightroom catalog is a file, a Capture One catalog a folder (a package).
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
         --priorities)
             # A comma-separated list: complete the word after the last comma.
             local done=${cur%"${cur##*,}"}
@@ -29,7 +34,7 @@ _velmo_pristel() {
             ;;
         esac
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W "--mode --preset --protect --priorities --interactive --yes --dry-run --json --skipped --no-cache --help" -- "$cur"))
+            COMPREPLY=($(compgen -W "--lightroom --capture-one --mode --preset --protect --priorities --interactive --yes --dry-run --json --skipped --no-cache --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -d -- "$cur"))
         fi
@@ -37,6 +42,14 @@ _velmo_pristel() {
         ;;
     history)
         COMPREPLY=($(compgen -W "--json --help" -- "$cur"))
+        return
+        ;;
+    undo)
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W "--help" -- "$cur"))
+        elif [[ $prev == undo ]]; then
+            COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8 9" -- "$cur"))
+        fi
         return
         ;;
     put-back)
@@ -64,7 +77,7 @@ _velmo_pristel() {
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--similar --series --exact --json --skipped --no-cache --help --version" -- "$cur"))
     elif ((COMP_CWORD == 1)); then
-        COMPREPLY=($(compgen -W "clean history put-back" -- "$cur") $(compgen -d -- "$cur"))
+        COMPREPLY=($(compgen -W "clean history put-back undo" -- "$cur") $(compgen -d -- "$cur"))
     else
         COMPREPLY=($(compgen -d -- "$cur"))
     fi

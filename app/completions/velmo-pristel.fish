@@ -3,7 +3,7 @@ function __velmo_pristel_command
     set -l words (commandline -opc)
     for word in $words[2..-1]
         switch $word
-            case clean history put-back
+            case clean history put-back undo
                 echo $word
                 return 0
             case --
@@ -24,7 +24,7 @@ end
 
 complete -c velmo-pristel -f
 # The report and the window
-complete -c velmo-pristel -n __velmo_pristel_no_command -a 'clean history put-back' -d 'Command'
+complete -c velmo-pristel -n __velmo_pristel_no_command -a 'clean history put-back undo' -d 'Command'
 complete -c velmo-pristel -n __velmo_pristel_no_command -a '(__fish_complete_directories)'
 complete -c velmo-pristel -n __velmo_pristel_no_command -l similar -d 'Other versions of one photo'
 complete -c velmo-pristel -n __velmo_pristel_no_command -l series -d 'Bursts: shots seconds apart'
@@ -37,6 +37,8 @@ complete -c velmo-pristel -l help -s h -d 'Show the help'
 complete -c velmo-pristel -n '__fish_prev_arg_in --similar' -a 'conservative balanced broad' -d 'Preset'
 # clean
 complete -c velmo-pristel -n '__velmo_pristel_in clean' -a '(__fish_complete_directories)'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l lightroom -r -F -d 'Mark the copies Rejected in a Lightroom Classic catalog'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l capture-one -x -a '(__fish_complete_directories)' -d 'Tag the copies Red in a Capture One catalog'
 complete -c velmo-pristel -n '__velmo_pristel_in clean' -l mode -x -a 'exact similar series' -d 'Which groups'
 complete -c velmo-pristel -n '__velmo_pristel_in clean' -l preset -x -a 'conservative balanced broad' -d 'How far look-alikes reach'
 complete -c velmo-pristel -n '__velmo_pristel_in clean' -l protect -x -a '(__fish_complete_directories)' -d 'Nothing in this folder is moved'

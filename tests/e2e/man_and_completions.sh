@@ -19,7 +19,7 @@ MANWIDTH=200 man -l "$work/velmo-pristel.1" 2>/dev/null | col -b >"$work/page.tx
 grep -q '^NAME' "$work/page.txt" && grep -q '^EXIT STATUS' "$work/page.txt" || fail "the page lacks its sections"
 
 # ---- Every option of every help is in the page and in each completion.
-{ "$program" --help; "$program" clean --help; "$program" history --help; "$program" put-back --help; } >"$work/help.txt"
+{ "$program" --help; "$program" clean --help; "$program" history --help; "$program" put-back --help; "$program" undo --help; } >"$work/help.txt"
 options=$(grep -oE -- '--[a-z][a-z-]+' "$work/help.txt" | grep -vx -- '--name' | sort -u) # --name: the placeholder of --name=VALUE
 [[ $(wc -l <<<"$options") -ge 15 ]] || fail "too few options in the help: $options"
 for option in $options; do
@@ -30,7 +30,7 @@ for option in $options; do
     done
 done
 for word in conservative balanced broad mostPixels largestFile filedNotInbox oldest newest shallowest sharpest \
-    bestQuality eyesOpen mostSmiles clean history put-back; do
+    bestQuality eyesOpen mostSmiles clean history put-back undo; do
     grep -qw -- "$word" "$work/page.txt" || fail "the page does not name $word"
     for file in velmo-pristel.bash _velmo-pristel velmo-pristel.fish; do
         grep -qw -- "$word" "$completions/$file" || fail "$file does not offer $word"

@@ -22,6 +22,7 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+    if (m_kept) return;
     std::error_code error;
     // Give back any permission a test took away, so everything can be removed.
     for (auto it = fs::recursive_directory_iterator(m_path, fs::directory_options::skip_permission_denied, error);

@@ -23,9 +23,12 @@ public:
     std::string write(std::string_view relative, std::string_view content) const;
     /// Creates a folder (and its parents) and returns its full path.
     std::string folder(std::string_view relative) const;
+    /// Leaves the folder behind when this goes, for a script to go on with.
+    void keep() { m_kept = true; }
 
 private:
     std::string m_path;
+    bool m_kept = false;
 };
 
 /// Runs `check` in a forked child that has dropped to user and group "nobody" (65534).
