@@ -3,34 +3,10 @@
 #include "CommandLine.h"
 
 #include "engine/common/Text.h"
-#include "model/PhotoCleanupModel.h"
 
 #include <algorithm>
 
 namespace vp::CatalogCommands {
-
-namespace {
-
-Timestamp dateOf(const Marking& marking) {
-    return std::visit([](const auto& record) { return record.date; }, marking);
-}
-
-} // namespace
-
-std::vector<Marking> markings(const PhotoCleanupModel& model) {
-    std::vector<Marking> all(model.lightroomRecords().begin(), model.lightroomRecords().end());
-    all.insert(all.end(), model.captureOneRecords().begin(), model.captureOneRecords().end());
-    std::stable_sort(all.begin(), all.end(), [](const Marking& a, const Marking& b) { return dateOf(a) > dateOf(b); });
-    return all;
-}
-
-const Uuid& id(const Marking& marking) {
-    return std::visit([](const auto& record) -> const Uuid& { return record.id; }, marking);
-}
-
-bool isTakenBack(const Marking& marking) {
-    return std::visit([](const auto& record) { return record.restored; }, marking);
-}
 
 std::string_view deed(Scope kind) { return kind == Scope::captureOne ? "Red" : "Rejected"; }
 
@@ -48,22 +24,20 @@ std::string catalogName(Scope kind, const std::string& path) {
     return kind == Scope::captureOne ? named(CaptureOneMarkRecord{}) : named(LightroomMarkRecord{});
 }
 
-std::string historyLine(std::size_t number, const Marking& marking) {
+std::string historyLine(std::size_t number, const MarkingRecord& marking) {
     return std::visit(
         [&](const auto& record) {
-            const bool lightroom = std::is_same_v<std::decay_t<decltype(record)>, LightroomMarkRecord>;
             const auto seconds = std::chrono::floor<std::chrono::seconds>(record.date).time_since_epoch().count();
             std::string line = std::to_string(number) + ". " + CommandLine::localDateTime(seconds) + "  " +
-                               std::to_string(record.marked.size()) +
-                               (lightroom ? " marked Rejected in " : " tagged Red in ") + displayable(record.name()) +
-                               ", backup " + displayable(lastPathComponent(record.backupPath));
+                               displayable(markingSummary(marking)) + ", backup " +
+                               displayable(lastPathComponent(record.backupPath));
             if (record.restored) line += " (taken back)";
             return line + "  [" + record.id.text() + "]";
         },
         marking);
 }
 
-Json markingJson(const Marking& marking) {
+Json markingJson(const MarkingRecord& marking) {
     return std::visit(
         [](const auto& record) {
             Json json = encodeJson(record);

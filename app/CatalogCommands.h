@@ -1,37 +1,21 @@
-// What the terminal says about catalogs: the markings of both catalog kinds as one list, newest
-// first, their lines in `history`, their records for scripts, and what a marking run reports.
+// What the terminal says about catalogs: the lines of markings in `history`, their records for
+// scripts, and the words of the plan and the question.
 #pragma once
 
-#include "engine/catalogs/CaptureOneMarker.h"
-#include "engine/catalogs/LightroomRejecter.h"
 #include "engine/common/Json.h"
+#include "model/CatalogMarkings.h"
 #include "model/ModelTypes.h"
 
 #include <string>
-#include <variant>
-#include <vector>
-
-namespace vp {
-class PhotoCleanupModel;
-}
 
 namespace vp::CatalogCommands {
 
-/// One marking (Lightroom Classic) or tagging (Capture One).
-using Marking = std::variant<LightroomMarkRecord, CaptureOneMarkRecord>;
-
-/// Every marking of both kinds the model knows of, newest first.
-std::vector<Marking> markings(const PhotoCleanupModel& model);
-
-const Uuid& id(const Marking& marking);
-bool isTakenBack(const Marking& marking);
-
-/// "1. <date>  2 marked Rejected in Main.lrcat, backup in <folder>  [<id>]", with
-/// " (taken back)" once undone.
-std::string historyLine(std::size_t number, const Marking& marking);
+/// "1. <date>  2 marked Rejected in Main.lrcat, backup <file>  [<id>]", with " (taken back)"
+/// once undone.
+std::string historyLine(std::size_t number, const MarkingRecord& marking);
 
 /// The record for scripts, with "kind" ("lightroom" or "captureOne") and its date in local time.
-Json markingJson(const Marking& marking);
+Json markingJson(const MarkingRecord& marking);
 
 /// What a photo is marked in the catalog: "Rejected" or "Red".
 std::string_view deed(Scope kind);

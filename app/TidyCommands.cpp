@@ -810,7 +810,7 @@ int history(const Options& options) {
     for (auto& report : reports)
         for (const auto& recovered : session.model.recovered())
             if (recovered.planID == report.planID) report.reconciled = true;
-    const auto markings = CatalogCommands::markings(session.model);
+    const auto markings = catalogMarkings(session.model);
     if (options.json) {
         Json list = Json::array();
         for (const auto& report : reports) {
@@ -835,28 +835,23 @@ int undo(const Options& options) {
         return usage;
     }
     Session session;
-    const auto markings = CatalogCommands::markings(session.model);
+    const auto markings = catalogMarkings(session.model);
     std::vector<std::string> ids;
-    for (const auto& marking : markings) ids.push_back(CatalogCommands::id(marking).text());
+    for (const auto& marking : markings) ids.push_back(markingID(marking).text());
     const auto choice = chooseEntry(ids, options.operands.front(), "marking");
     if (const auto* refusal = std::get_if<std::string>(&choice)) {
         std::fprintf(stderr, "%s\n", refusal->c_str());
         return usage;
     }
     const auto& chosen = markings[std::get<std::size_t>(choice)];
-    if (CatalogCommands::isTakenBack(chosen)) {
+    if (isTakenBack(chosen)) {
         std::puts("That marking was taken back already.");
         return refused;
     }
-    std::visit(
-        [&](const auto& record) {
-            if constexpr (std::is_same_v<std::decay_t<decltype(record)>, LightroomMarkRecord>) session.model.undoMarking(record);
-            else session.model.undoTagging(record);
-        },
-        chosen);
-    const auto after = CatalogCommands::markings(session.model);
-    const bool takenBack = std::any_of(after.begin(), after.end(), [&](const CatalogCommands::Marking& marking) {
-        return CatalogCommands::id(marking) == CatalogCommands::id(chosen) && CatalogCommands::isTakenBack(marking);
+    takeBack(session.model, chosen);
+    const auto after = catalogMarkings(session.model);
+    const bool takenBack = std::any_of(after.begin(), after.end(), [&](const MarkingRecord& marking) {
+        return markingID(marking) == markingID(chosen) && isTakenBack(marking);
     });
     const std::string notice = displayable(session.model.notice().value_or(""));
     std::fprintf(takenBack ? stdout : stderr, "%s\n", notice.c_str());

@@ -14,6 +14,7 @@
 #include "ThumbnailLoader.h"
 
 #include "engine/common/Text.h"
+#include "model/CatalogMarkings.h"
 
 #include <QCloseEvent>
 #include <QDialogButtonBox>
@@ -90,11 +91,13 @@ MainWindow::MainWindow(PhotoCleanupModel& model, QWidget* parent)
     rightLayout->addWidget(m_scanPanel);
 
     m_pages = new QStackedWidget(right);
-    auto* addButton = new QPushButton("Add Folder…");
-    connect(addButton, &QPushButton::clicked, this, [this] { m_sources->chooseFolders(); });
-    QLabel* emptyText = nullptr;
-    m_emptyPage = centredPage(m_pages, emptyText, addButton);
-    emptyText->setText("Choose folders to check.");
+    m_emptyAction = new QPushButton("Add Folder…");
+    connect(m_emptyAction, &QPushButton::clicked, this, [this] {
+        if (m_model.scope() == Scope::lightroom || m_model.scope() == Scope::captureOne) m_sources->chooseCatalog();
+        else m_sources->chooseFolders();
+    });
+    m_emptyPage = centredPage(m_pages, m_emptyText, m_emptyAction);
+    m_emptyText->setText("Choose folders to check.");
     m_readyPage = centredPage(m_pages, m_readyText);
     m_scanningPage = centredPage(m_pages, m_scanningText);
     m_resultsPage = new QWidget(m_pages);
@@ -187,8 +190,21 @@ void MainWindow::refresh() {
     m_notice->setText(notice ? shown(*notice) : QString());
 
     switch (m_model.phase()) {
-    case Phase::idle:
-        if (m_model.sources().empty()) {
+    case Phase::idle: {
+        const Scope scope = m_model.scope();
+        const bool catalog = scope == Scope::lightroom || scope == Scope::captureOne;
+        const auto& catalogURL = scope == Scope::lightroom ? m_model.lightroomCatalogURL() : m_model.captureOneCatalogURL();
+        if (catalog && m_model.canScan() && catalogURL) {
+            m_readyText->setText(QString("Press Scan to look for copies in %1.").arg(shown(lastPathComponent(*catalogURL))));
+            m_pages->setCurrentWidget(m_readyPage);
+        } else if (catalog) {
+            m_emptyText->setText(scope == Scope::lightroom ? "Choose a Lightroom Classic catalog (.lrcat)."
+                                                           : "Choose a Capture One catalog (.cocatalog).");
+            m_emptyAction->setText("Choose Catalog…");
+            m_pages->setCurrentWidget(m_emptyPage);
+        } else if (m_model.sources().empty()) {
+            m_emptyText->setText("Choose folders to check.");
+            m_emptyAction->setText("Add Folder…");
             m_pages->setCurrentWidget(m_emptyPage);
         } else {
             m_readyText->setText(
@@ -197,6 +213,7 @@ void MainWindow::refresh() {
             m_pages->setCurrentWidget(m_readyPage);
         }
         break;
+    }
     case Phase::scanning:
         m_scanningText->setText(m_scanPanel->progressText() + QString::fromUtf8("…"));
         m_pages->setCurrentWidget(m_scanningPage);
@@ -218,7 +235,9 @@ void MainWindow::refresh() {
     }
     case Phase::executing: {
         const std::int64_t done = m_model.executionProgress();
-        m_executingText->setText(QString("Moving pictures to the Trash: %1 of %2").arg(done).arg(m_planSize));
+        if (m_model.scope() == Scope::lightroom) m_executingText->setText("Backing up the catalog and marking the copies Rejected…");
+        else if (m_model.scope() == Scope::captureOne) m_executingText->setText("Backing up the catalog and tagging the copies Red…");
+        else m_executingText->setText(QString("Moving pictures to the Trash: %1 of %2").arg(done).arg(m_planSize));
         m_executingProgress->setRange(0, static_cast<int>(std::max<std::int64_t>(m_planSize, 1)));
         m_executingProgress->setValue(static_cast<int>(done));
         m_pages->setCurrentWidget(m_executingPage);
@@ -248,6 +267,46 @@ void MainWindow::refresh() {
         m_shownReport = report->planID;
         QMetaObject::invokeMethod(this, &MainWindow::showCleanupReport, Qt::QueuedConnection);
     }
+    // So does a marking in a catalog.
+    const auto& lightroom = m_model.lightroomReport();
+    const auto& captureOne = m_model.captureOneReport();
+    for (const std::optional<Uuid>& id : {lightroom ? std::optional(lightroom->id) : std::nullopt,
+                                          captureOne ? std::optional(captureOne->id) : std::nullopt}) {
+        if (id && !m_shownMarkings.contains(id->text()) && m_model.phase() != Phase::executing) {
+            m_shownMarkings.insert(id->text());
+            QMetaObject::invokeMethod(this, [this, id = *id] { showMarkingReport(id); }, Qt::QueuedConnection);
+        }
+    }
+}
+
+void MainWindow::showMarkingReport(const Uuid& id) {
+    std::optional<MarkingRecord> marking;
+    std::vector<MarkSkip> skipped;
+    const auto take = [&](const auto& report) {
+        if (!report || report->id != id) return;
+        if (report->record) marking = *report->record;
+        skipped = report->skipped;
+    };
+    take(m_model.lightroomReport());
+    take(m_model.captureOneReport());
+    QString text;
+    if (marking) {
+        const std::string backup = std::visit([](const auto& r) { return r.backupPath; }, *marking);
+        text = shown(markingSummary(*marking)) + ".<p>A backup of the catalog is in " +
+               shownPath(m_model.host(), backup).toHtmlEscaped() + ".</p><p>Delete them in " +
+               (isLightroom(*marking) ? "Lightroom Classic" : "Capture One") +
+               ", or take the marking back from Window › Cleanup History.</p>";
+    } else {
+        text = "Nothing was marked.";
+    }
+    if (!skipped.empty()) {
+        text += "<p>Left as they were:</p><ul>";
+        for (const auto& skip : skipped) text += "<li>" + (shown(skip.name) + " — " + shown(skip.reason)).toHtmlEscaped() + "</li>";
+        text += "</ul>";
+    }
+    QMessageBox box(QMessageBox::Information, "Marked in the Catalog", text, QMessageBox::Close, this);
+    box.setTextFormat(Qt::RichText);
+    runDialog(box);
 }
 
 bool MainWindow::reviewPlan() {
@@ -257,7 +316,12 @@ bool MainWindow::reviewPlan() {
     PlanDialog dialog(m_model, *plan, this);
     if (runDialog(dialog) != QDialog::Accepted) return false;
     m_planSize = static_cast<std::int64_t>(plan->removals.size());
-    m_model.confirmAndExecute(*plan);
+    switch (m_model.scope()) {
+    case Scope::lightroom: m_model.confirmMarkRejected(*plan); break;
+    case Scope::captureOne: m_model.confirmTagRed(*plan); break;
+    case Scope::folders:
+    case Scope::photosLibrary: m_model.confirmAndExecute(*plan); break;
+    }
     return true;
 }
 

@@ -7,6 +7,9 @@
 
 #include <QMainWindow>
 
+#include <set>
+#include <string>
+
 class QLabel;
 class QUrl;
 class QProgressBar;
@@ -45,6 +48,8 @@ public:
     void showAbout();
     /// The report of the cleanup that just ran, with Show in Trash and Put Back.
     void showCleanupReport();
+    /// What a marking in a catalog did: marked, skipped, where the backup is.
+    void showMarkingReport(const Uuid& id);
 
     /// Folders dropped on the window (links to local files) join the folders to check.
     void addDropped(const QList<QUrl>& urls);
@@ -69,6 +74,8 @@ private:
     ScanPanel* m_scanPanel;
     QStackedWidget* m_pages;
     QWidget* m_emptyPage;
+    QLabel* m_emptyText = nullptr;
+    QPushButton* m_emptyAction;
     QWidget* m_readyPage;
     QLabel* m_readyText;
     QWidget* m_scanningPage;
@@ -85,6 +92,7 @@ private:
     QPushButton* m_markSuggested;
     QPushButton* m_reviewPlan;
     std::optional<Uuid> m_shownReport;
+    std::set<std::string> m_shownMarkings; // ids of catalog markings whose report was shown
     std::int64_t m_planSize = 0;
 };
 

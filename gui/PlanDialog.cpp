@@ -2,6 +2,8 @@
 
 #include "Texts.h"
 
+#include "engine/common/Text.h"
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
@@ -13,10 +15,16 @@ PlanDialog::PlanDialog(const PhotoCleanupModel& model, const CleanupPlan& plan, 
     setWindowTitle("Review the Plan");
     setModal(true);
     const auto count = static_cast<std::int64_t>(plan.removals.size());
+    const Scope scope = model.scope();
+    const bool lightroom = scope == Scope::lightroom, catalog = lightroom || scope == Scope::captureOne;
+    const auto& catalogURL = lightroom ? model.lightroomCatalogURL() : model.captureOneCatalogURL();
+    const QString catalogName = catalogURL ? shown(lastPathComponent(*catalogURL)) : QString();
     auto* layout = new QVBoxLayout(this);
-    auto* headline = new QLabel(QString("Move %1 (%2) to the Trash?")
-                                    .arg(countText(count, "picture", "pictures"), bytesText(plan.totalBytes())),
-                                this);
+    const QString question =
+        !catalog ? QString("Move %1 (%2) to the Trash?").arg(countText(count, "picture", "pictures"), bytesText(plan.totalBytes()))
+        : lightroom ? QString("Mark %1 Rejected in %2?").arg(countText(count, "picture", "pictures"), catalogName)
+                    : QString("Tag %1 Red in %2?").arg(countText(count, "picture", "pictures"), catalogName);
+    auto* headline = new QLabel(question, this);
     emphasise(*headline, 4);
     layout->addWidget(headline);
     m_lines << headline->text();
@@ -33,23 +41,34 @@ PlanDialog::PlanDialog(const PhotoCleanupModel& model, const CleanupPlan& plan, 
         layout->addWidget(label);
         m_lines << text;
     };
-    for (const auto& volume : plan.volumes())
+    if (catalog) {
+        const QString program = lightroom ? "Lightroom Classic" : "Capture One";
+        addLine(QString("Nothing is moved or deleted here: the photos are %1, and you delete them in %2.")
+                    .arg(lightroom ? "marked Rejected" : "tagged Red", program));
+        addLine(QString("%1 must be closed. The catalog is backed up first, into “Velmo Pristel Backups” beside it, "
+                        "and changed in one step: all of the photos or none.")
+                    .arg(program));
+    }
+    for (const auto& volume : catalog ? std::vector<VolumeCount>{} : plan.volumes())
         addLine(QString("On %1: %2").arg(shown(volume.name), countText(volume.count, "picture", "pictures")));
-    if (const auto cloud = plan.cloudSyncedCount())
+    if (const auto cloud = catalog ? 0 : plan.cloudSyncedCount())
         addLine(QString("%1 in cloud-synchronised folders: the cloud copy goes to its own trash too.")
                     .arg(countText(cloud, "picture is", "pictures are")));
-    if (const auto external = plan.externalCount())
+    if (const auto external = catalog ? 0 : plan.externalCount())
         addLine(QString("%1 on external drives: they go to that drive's own Trash.")
                     .arg(countText(external, "picture is", "pictures are")));
     if (const auto differ = model.notIdentical(plan))
         addLine(QString("%1 not byte-identical to the copy kept: other versions of a photo. Look at them first.")
                     .arg(countText(differ, "picture is", "pictures are")),
                 true);
-    addLine("Every picture is checked again right before it moves; anything that changed since the scan stays. "
-            "Everything can be put back from the Trash.");
+    addLine(catalog ? "Every photo is checked again first; anything that changed since the scan is left alone. "
+                      "Cleanup History can take the marking back."
+                    : "Every picture is checked again right before it moves; anything that changed since the scan stays. "
+                      "Everything can be put back from the Trash.");
 
     auto* buttons = new QDialogButtonBox(this);
-    QPushButton* confirm = buttons->addButton("Move to Trash", QDialogButtonBox::AcceptRole);
+    QPushButton* confirm = buttons->addButton(!catalog ? "Move to Trash" : lightroom ? "Mark Rejected" : "Tag Red",
+                                              QDialogButtonBox::AcceptRole);
     buttons->addButton(QDialogButtonBox::Cancel);
     confirm->setObjectName("confirm");
     confirm->setDefault(false); // Enter alone never confirms a plan

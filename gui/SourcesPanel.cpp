@@ -25,16 +25,29 @@ struct ScopeEntry {
 constexpr ScopeEntry scopeEntries[] = {
     {Scope::folders, "Folders", nullptr},
     {Scope::photosLibrary, "Photo library", "The photo library cannot be scanned in this version yet."},
-    {Scope::lightroom, "Lightroom Classic catalog", "Catalogs cannot be scanned in this version yet."},
-    {Scope::captureOne, "Capture One catalog", "Catalogs cannot be scanned in this version yet."},
+    {Scope::lightroom, "Lightroom Classic catalog", nullptr},
+    {Scope::captureOne, "Capture One catalog", nullptr},
 };
+
+bool isCatalog(Scope scope) { return scope == Scope::lightroom || scope == Scope::captureOne; }
+
+/// The catalog's name and what the last reading found in it.
+QString catalogText(const std::optional<std::string>& url, std::optional<std::size_t> photos, std::size_t missing) {
+    if (!url) return "No catalog chosen yet.";
+    QString text = shown(lastPathComponent(*url));
+    if (!photos) return text + "\nCould not be read.";
+    text += "\n" + countText(static_cast<std::int64_t>(*photos), "photo", "photos");
+    if (missing > 0) text += QString::fromUtf8(" · %1 missing").arg(missing);
+    return text;
+}
 
 } // namespace
 
 SourcesPanel::SourcesPanel(PhotoCleanupModel& model, QWidget* parent)
     : QWidget(parent), m_model(model), m_scope(new QComboBox(this)), m_folders(new QListWidget(this)),
       m_add(new QPushButton("Add Folder…", this)), m_remove(new QPushButton("Remove", this)),
-      m_protect(new QPushButton("Protect", this)) {
+      m_protect(new QPushButton("Protect", this)), m_folderBox(new QWidget(this)), m_catalogBox(new QWidget(this)),
+      m_catalogName(new QLabel(m_catalogBox)), m_chooseCatalog(new QPushButton("Choose Catalog…", m_catalogBox)) {
     auto* layout = new QVBoxLayout(this);
     auto* title = new QLabel("Look in", this);
     emphasise(*title);
@@ -50,21 +63,44 @@ SourcesPanel::SourcesPanel(PhotoCleanupModel& model, QWidget* parent)
     }
     m_scope->setAccessibleName("Source");
     layout->addWidget(m_scope);
-    auto* foldersTitle = new QLabel("Folders", this);
-    emphasise(*foldersTitle);
     layout->addSpacing(8);
-    layout->addWidget(foldersTitle);
+
+    auto* folderLayout = new QVBoxLayout(m_folderBox);
+    folderLayout->setContentsMargins(0, 0, 0, 0);
+    auto* foldersTitle = new QLabel("Folders", m_folderBox);
+    emphasise(*foldersTitle);
+    folderLayout->addWidget(foldersTitle);
+    m_folders->setParent(m_folderBox);
     m_folders->setAccessibleName("Folders to check");
     m_folders->setWordWrap(true);
     m_folders->setSpacing(2);
-    layout->addWidget(m_folders, 1);
+    folderLayout->addWidget(m_folders, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_add);
     buttons->addWidget(m_remove);
-    layout->addLayout(buttons);
+    folderLayout->addLayout(buttons);
     m_protect->setCheckable(true);
     m_protect->setToolTip("Copies in a protected folder are never marked and are preferred as the copy to keep.");
-    layout->addWidget(m_protect);
+    folderLayout->addWidget(m_protect);
+    layout->addWidget(m_folderBox, 1);
+
+    auto* catalogLayout = new QVBoxLayout(m_catalogBox);
+    catalogLayout->setContentsMargins(0, 0, 0, 0);
+    auto* catalogTitle = new QLabel("Catalog", m_catalogBox);
+    emphasise(*catalogTitle);
+    catalogLayout->addWidget(catalogTitle);
+    m_catalogName->setWordWrap(true);
+    m_catalogName->setAccessibleName("Chosen catalog");
+    catalogLayout->addWidget(m_catalogName);
+    catalogLayout->addWidget(m_chooseCatalog);
+    auto* catalogNote = new QLabel("Copies are only marked in the catalog, after a backup beside it; you delete them "
+                                   "in the catalog's own program, which must be closed meanwhile.",
+                                   m_catalogBox);
+    catalogNote->setWordWrap(true);
+    catalogLayout->addWidget(catalogNote);
+    catalogLayout->addStretch(1);
+    layout->addWidget(m_catalogBox, 1);
+    connect(m_chooseCatalog, &QPushButton::clicked, this, &SourcesPanel::chooseCatalog);
 
     connect(m_add, &QPushButton::clicked, this, &SourcesPanel::chooseFolders);
     connect(m_remove, &QPushButton::clicked, this, [this] {
@@ -103,6 +139,28 @@ void SourcesPanel::chooseFolders() {
     m_model.add(paths);
 }
 
+void SourcesPanel::chooseCatalog() {
+    const bool lightroom = m_model.scope() == Scope::lightroom;
+    QFileDialog dialog(this, lightroom ? "Choose a Lightroom Classic catalog." : "Choose a Capture One catalog.");
+    const auto& current = lightroom ? m_model.lightroomCatalogURL() : m_model.captureOneCatalogURL();
+    const auto found = lightroom ? LightroomCatalog::defaultCatalogs() : CaptureOneCatalog::defaultCatalogs();
+    const std::string start = current ? deletingLastPathComponent(*current)
+                              : !found.empty() ? deletingLastPathComponent(found.front())
+                                               : m_model.host().homeFolder + "/Pictures";
+    dialog.setDirectory(qtPath(start));
+    if (lightroom) {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilter("Lightroom Classic catalogs (*.lrcat)");
+    } else {
+        // A Capture One catalog is a folder ending in .cocatalog.
+        dialog.setFileMode(QFileDialog::Directory);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    const std::string path = pathBytes(dialog.selectedFiles().front());
+    if (lightroom) m_model.chooseLightroomCatalog(path);
+    else m_model.chooseCaptureOneCatalog(path);
+}
+
 void SourcesPanel::refresh() {
     const int keepRow = m_folders->currentRow();
     m_folders->clear();
@@ -123,6 +181,21 @@ void SourcesPanel::refresh() {
     m_protect->setChecked(source && source->isProtected);
     const bool busy = m_model.phase() == Phase::executing;
     m_add->setEnabled(!busy);
+    const Scope scope = m_model.scope();
+    m_folderBox->setVisible(!isCatalog(scope));
+    m_catalogBox->setVisible(isCatalog(scope));
+    m_chooseCatalog->setEnabled(!busy && m_model.phase() != Phase::scanning);
+    if (scope == Scope::lightroom) {
+        const auto& catalog = m_model.lightroomCatalog();
+        m_catalogName->setText(catalogText(m_model.lightroomCatalogURL(),
+                                           catalog ? std::optional(catalog->photos.size()) : std::nullopt,
+                                           catalog ? catalog->missing().size() : 0));
+    } else if (scope == Scope::captureOne) {
+        const auto& catalog = m_model.captureOneCatalog();
+        m_catalogName->setText(catalogText(m_model.captureOneCatalogURL(),
+                                           catalog ? std::optional(catalog->photos.size()) : std::nullopt,
+                                           catalog ? catalog->missing().size() : 0));
+    }
     for (int index = 0; index < m_scope->count(); ++index)
         if (static_cast<Scope>(m_scope->itemData(index).toInt()) == m_model.scope()) m_scope->setCurrentIndex(index);
 }

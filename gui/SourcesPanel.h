@@ -1,5 +1,6 @@
-// The sidebar: where pictures come from (folders now; the photo library and catalogs greyed
-// until they can be scanned), the chosen folders with their drives, and protection.
+// The sidebar: where pictures come from (folders, or a Lightroom Classic or Capture One catalog;
+// the photo library greyed until it can be scanned), the chosen folders with their drives and
+// protection, or the chosen catalog.
 #pragma once
 
 #include "model/PhotoCleanupModel.h"
@@ -7,6 +8,7 @@
 #include <QWidget>
 
 class QComboBox;
+class QLabel;
 class QListWidget;
 class QPushButton;
 
@@ -19,6 +21,8 @@ public:
     void refresh();
     /// Opens the folder chooser and adds what the person picked.
     void chooseFolders();
+    /// Opens the chooser of the current scope's catalog and chooses what the person picked.
+    void chooseCatalog();
 
 private:
     std::optional<PhotoSource> selectedSource() const;
@@ -29,6 +33,10 @@ private:
     QPushButton* m_add;
     QPushButton* m_remove;
     QPushButton* m_protect;
+    QWidget* m_folderBox;  // shown for folders
+    QWidget* m_catalogBox; // shown for a catalog
+    QLabel* m_catalogName;
+    QPushButton* m_chooseCatalog;
 };
 
 } // namespace vp::gui

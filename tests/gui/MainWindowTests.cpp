@@ -15,12 +15,14 @@
 #include "gui/ThumbnailLoader.h"
 
 #include "engine/common/PathRules.h"
+#include "tests/catalogs/LightroomScene.h"
 #include "tests/support/TempDir.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -275,6 +277,57 @@ private Q_SLOTS:
             for (const auto& member : group.members) found |= member.path == odd + "/mum\xff.jpg";
         QVERIFY(found);
         save(*window, "13-odd-names");
+    }
+
+    void aCatalogIsScannedMarkedAndTakenBack() {
+        testing::LightroomScene scene;
+        model->setMode(Mode::exact);
+        model->setScope(Scope::lightroom);
+        QCOMPARE(window->pageName(), QString("empty")); // no catalog chosen yet
+        save(*window, "14-catalog-not-chosen");
+        model->chooseLightroomCatalog(scene.catalog.path());
+        waitForResults();
+        QCOMPARE(window->results()->model()->rowCount(), 2);
+        save(*window, "15-catalog-results");
+
+        model->markSuggested();
+        QStringList said;
+        window->runDialog = [&](QDialog& dialog) {
+            if (auto* plan = qobject_cast<PlanDialog*>(&dialog)) {
+                said << plan->lines().first();
+                save(*plan, "16-catalog-plan");
+                return int(QDialog::Accepted);
+            }
+            if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+                said << box->text();
+                save(*box, "17-catalog-marked");
+            }
+            return int(QDialog::Accepted);
+        };
+        QVERIFY(window->reviewPlan());
+        QTRY_VERIFY_WITH_TIMEOUT(said.size() == 2, 60000);
+        QCOMPARE(said[0], QString("Mark 2 pictures Rejected in Main.lrcat?"));
+        QVERIFY2(said[1].startsWith("2 marked Rejected in Main.lrcat."), qPrintable(said[1]));
+        QCOMPARE(model->lightroomRecords().size(), std::size_t(1));
+        waitForResults();
+        QCOMPARE(window->results()->model()->rowCount(), 0); // rejected photos are not offered again
+
+        bool enabledBefore = false, enabledAfter = true;
+        window->runDialog = [&](QDialog& dialog) {
+            if (auto* history = qobject_cast<HistoryWindow*>(&dialog)) {
+                enabledBefore = history->takeBackButton()->isEnabled();
+                QTest::mouseClick(history->takeBackButton(), Qt::LeftButton);
+                enabledAfter = history->takeBackButton()->isEnabled();
+                save(*history, "18-catalog-taken-back");
+            }
+            return int(QDialog::Accepted);
+        };
+        window->openHistory();
+        QVERIFY(enabledBefore);
+        QVERIFY(!enabledAfter); // once is enough
+        QVERIFY(model->lightroomRecords()[0].restored);
+        QCOMPARE(model->notice().value_or(""), std::string("2 no longer Rejected in Main.lrcat"));
+        model->setScope(Scope::folders);
     }
 
     void cleanupTestCase() {
