@@ -694,6 +694,7 @@ int clean(const Options& options) {
 
     Session session;
     session.json = options.json;
+    session.model.setUsesScanCache(!options.noCache);
     PhotoCleanupModel& model = session.model;
     CleanDocument document(options, folders);
     if (catalogKind) document.json["catalog"] = {{"kind", std::string(rawValue(*catalogKind))}, {"path", catalog}};

@@ -310,7 +310,7 @@ PhotoCleanupModel::ExactStage PhotoCleanupModel::exactStage() const {
     }
     std::vector<std::string> roots;
     for (const auto& source : m_sources) roots.push_back(source.path);
-    auto scanCache = m_scanCache;
+    auto scanCache = m_usesScanCache ? m_scanCache : nullptr;
     return [roots, measure, scanCache](const CancellationFlag& cancel,
                                        const ScanProgressCallback& progress) -> Result<ScanResult, std::string> {
         return ExactMatcher::scan(roots, measure, std::nullopt, {}, cancel, progress, {}, {}, {scanCache.get()});

@@ -79,6 +79,8 @@ public:
     /// say) leaves the person's settings as they were. Off by default; switching it off again
     /// saves nothing by itself.
     void setTransient(bool transient) { m_transient = transient; }
+    /// Without the scan cache every file is read again, and the cache is left as it is.
+    void setUsesScanCache(bool uses) { m_usesScanCache = uses; }
     bool isTransient() const { return m_transient; }
 
     // ---- Change notification: one mechanism for every view.
@@ -251,6 +253,7 @@ private:
     std::vector<CleanupReport> m_recovered;
     std::int64_t m_executionProgress = 0;
     bool m_transient = false;
+    bool m_usesScanCache = true;
     LightroomSource m_lightroom;
     CaptureOneSource m_captureOne;
 
