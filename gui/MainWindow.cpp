@@ -15,6 +15,7 @@
 
 #include "engine/common/Text.h"
 #include "model/CatalogMarkings.h"
+#include "model/LeftOut.h"
 
 #include <QCloseEvent>
 #include <QDialogButtonBox>
@@ -23,6 +24,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -109,6 +111,16 @@ MainWindow::MainWindow(PhotoCleanupModel& model, QWidget* parent)
     emphasise(*m_noGroups, 3, false);
     resultsLayout->addWidget(m_results, 1);
     resultsLayout->addWidget(m_noGroups, 1);
+    auto* leftOutBar = new QHBoxLayout;
+    leftOutBar->setContentsMargins(12, 4, 12, 4);
+    m_leftOutLine = new QLabel(m_resultsPage);
+    m_leftOutLine->setAccessibleName("Left out of the scan");
+    m_showLeftOut = new QPushButton("Show…", m_resultsPage);
+    m_showLeftOut->setFlat(true);
+    leftOutBar->addWidget(m_leftOutLine, 1);
+    leftOutBar->addWidget(m_showLeftOut);
+    resultsLayout->addLayout(leftOutBar);
+    connect(m_showLeftOut, &QPushButton::clicked, this, &MainWindow::showLeftOut);
     m_stopAfterThis = new QPushButton("Stop After This One");
     m_executingPage = centredPage(m_pages, m_executingText, m_stopAfterThis);
     m_executingProgress = new QProgressBar(m_executingPage);
@@ -219,6 +231,12 @@ void MainWindow::refresh() {
         m_pages->setCurrentWidget(m_scanningPage);
         break;
     case Phase::results: {
+        const auto leftOutItems = m_model.result() ? leftOut(*m_model.result(), m_model.similarity().get())
+                                                   : std::vector<LeftOut>{};
+        m_leftOutLine->setText(leftOutItems.empty() ? QString()
+                                                    : "Left out of the scan: " + shown(leftOutCounts(leftOutItems)) + ".");
+        m_leftOutLine->setVisible(!leftOutItems.empty());
+        m_showLeftOut->setVisible(!leftOutItems.empty());
         const bool none = m_groups->rowCount() == 0;
         m_results->setVisible(!none);
         m_noGroups->setVisible(none);
@@ -335,6 +353,26 @@ void MainWindow::showCleanupReport() {
     auto* view = new CleanupReportView(m_model, &dialog);
     view->show(report->planID);
     layout->addWidget(view);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::accept);
+    layout->addWidget(buttons);
+    runDialog(dialog);
+}
+
+void MainWindow::showLeftOut() {
+    if (!m_model.result()) return;
+    QDialog dialog(this);
+    dialog.setWindowTitle("Left Out of the Scan");
+    dialog.resize(820, 440);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* list = new QListWidget(&dialog);
+    list->setAccessibleName("Left out");
+    for (const auto& item : leftOut(*m_model.result(), m_model.similarity().get())) {
+        QString text = shown(words(item.reason, 1)) + ": " + shownPath(m_model.host(), item.path);
+        if (item.detail) text += " (" + shown(*item.detail) + ")";
+        new QListWidgetItem(text, list);
+    }
+    layout->addWidget(list);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::accept);
     layout->addWidget(buttons);

@@ -48,6 +48,8 @@ public:
     void showAbout();
     /// The report of the cleanup that just ran, with Show in Trash and Put Back.
     void showCleanupReport();
+    /// The files and folders the scan did not compare, each with its reason.
+    void showLeftOut();
     /// What a marking in a catalog did: marked, skipped, where the backup is.
     void showMarkingReport(const Uuid& id);
 
@@ -83,6 +85,8 @@ private:
     QWidget* m_resultsPage;
     ResultsView* m_results;
     QLabel* m_noGroups;
+    QLabel* m_leftOutLine;
+    QPushButton* m_showLeftOut;
     QWidget* m_executingPage;
     QLabel* m_executingText;
     QProgressBar* m_executingProgress;

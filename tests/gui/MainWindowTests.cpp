@@ -289,6 +289,20 @@ private Q_SLOTS:
         waitForResults();
         QCOMPARE(window->results()->model()->rowCount(), 2);
         save(*window, "15-catalog-results");
+        // The photo whose file is gone is said under the results, and listed with its reason.
+        QLabel* leftOut = nullptr;
+        for (auto* label : window->findChildren<QLabel*>())
+            if (label->accessibleName() == "Left out of the scan") leftOut = label;
+        QVERIFY(leftOut && leftOut->isVisible());
+        QCOMPARE(leftOut->text(), QString("Left out of the scan: 1 unreadable."));
+        QString listed;
+        window->runDialog = [&](QDialog& dialog) {
+            if (auto* list = dialog.findChild<QListWidget*>()) listed = list->item(0)->text();
+            return int(QDialog::Accepted);
+        };
+        window->showLeftOut();
+        QVERIFY2(listed.startsWith("unreadable: ") && listed.contains("gone.jpg (Lightroom Classic lists it"),
+                 qPrintable(listed));
 
         model->markSuggested();
         QStringList said;
