@@ -32,12 +32,6 @@ std::string notAFolder(const std::string& path) { return lastPathComponent(path)
 
 } // namespace
 
-struct PhotoCleanupModel::ScanOutcome {
-    ScanResult result;
-    std::optional<SimilarityIndex> index;
-    bool measured = false; // similarity was asked for
-};
-
 PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, MainQueue& mainQueue,
                                      std::shared_ptr<Trasher> trasher)
     : m_host(std::move(host)), m_folders(std::move(folders)), m_mainQueue(mainQueue),
@@ -75,6 +69,7 @@ PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, 
         m_priorities = KeeperPolicy::upgraded(std::move(list), m_settings.integer(prioritiesRevisionKey).value_or(1));
     }
     recoverInterruptedCleanups();
+    restoreLibrary();
 }
 
 PhotoCleanupModel::~PhotoCleanupModel() {
@@ -182,6 +177,7 @@ void PhotoCleanupModel::setScope(Scope scope) {
     m_scope = scope;
     store(scopeKey, std::string(rawValue(scope)));
     invalidateResults();
+    if (scope == Scope::photosLibrary) restoreLibrary();
     if (canScan()) scan();
     changed();
 }
@@ -199,7 +195,7 @@ bool PhotoCleanupModel::canScan() const {
     if (m_phase == Phase::scanning || m_phase == Phase::executing) return false;
     switch (m_scope) {
     case Scope::folders: return !m_sources.empty();
-    case Scope::photosLibrary:
+    case Scope::photosLibrary: return canScanLibrary();
     case Scope::lightroom:
     case Scope::captureOne: return false; // not scannable on this system yet
     }
@@ -213,7 +209,7 @@ void PhotoCleanupModel::setMeasuresEverything(bool measures) {
     changed();
 }
 
-void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
+void PhotoCleanupModel::scan(std::optional<std::int64_t> downloadLimit) {
     if (!canScan()) return;
     if (m_cancelFlag) m_cancelFlag->cancel(); // a late result of an abandoned scan is never applied
     const auto flag = std::make_shared<CancellationFlag>();
@@ -236,7 +232,8 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
     };
     auto cache = m_featureCache;
     auto scanCache = m_scanCache;
-    runInBackground([roots, measure, flag, cache, scanCache, onMain, previous = std::move(previous), this]() mutable {
+    auto library = m_scope == Scope::photosLibrary ? libraryScan(downloadLimit) : std::optional<LibraryScan>();
+    runInBackground([roots, measure, flag, cache, scanCache, onMain, library, previous = std::move(previous), this]() mutable {
         const auto report = [&](const ScanProgress& progress) {
             onMain([this, progress] {
                 m_progress = progress;
@@ -254,13 +251,15 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         };
         ScanOutcome outcome;
         outcome.measured = measure;
-        outcome.result = ExactMatcher::scan(roots, measure, std::nullopt, {}, *flag, report, {}, {}, {scanCache.get()});
+        outcome.result = library ? library->scan(measure, *flag, report)
+                                 : ExactMatcher::scan(roots, measure, std::nullopt, {}, *flag, report, {}, {}, {scanCache.get()});
         if (measure && !outcome.result.cancelled) {
             outcome.index = SimilarityMatcher::index(outcome.result.pictures, cache.get(), WithFeaturePrint::no,
-                                                     nullptr, *flag, step(ScanProgress::Stage::measuring));
+                                                     library ? library->features : nullptr, *flag,
+                                                     step(ScanProgress::Stage::measuring));
             if (outcome.index)
-                outcome.index = SimilarityMatcher::checkFaces(*outcome.index, cache.get(), nullptr, *flag,
-                                                              step(ScanProgress::Stage::checkingFaces));
+                outcome.index = SimilarityMatcher::checkFaces(*outcome.index, cache.get(), library ? library->faces : nullptr,
+                                                              *flag, step(ScanProgress::Stage::checkingFaces));
         }
         onMain([this, outcome = std::move(outcome), previous = std::move(previous), flag]() mutable {
             if (flag->isCancelled() || outcome.result.cancelled || (outcome.measured && !outcome.index)) {
