@@ -2,10 +2,12 @@
 
 #include "CommandLine.h"
 #include "Help.h"
+#include "LibraryClean.h"
 
 #include "engine/cleanup/CleanupJournal.h"
 #include "engine/common/PathRules.h"
 #include "engine/common/Text.h"
+#include "engine/library/LibrarySource.h"
 #include "engine/review/KeeperPolicy.h"
 #include "engine/scan/FolderSource.h"
 #include "model/PhotoCleanupModel.h"
@@ -45,6 +47,7 @@ struct Options {
     bool interactive = false;
     bool listSkipped = false;
     bool noCache = false;
+    bool library = false; ///< the operand, if any, names the library (LibraryClean.h)
     bool help = false;
     std::vector<std::string> operands;
 };
@@ -65,6 +68,7 @@ constexpr OptionSpec optionSpecs[] = {
     {"--interactive", false, true, false, false, &Options::interactive},
     {"--skipped", false, true, false, false, &Options::listSkipped},
     {"--no-cache", false, true, false, false, &Options::noCache},
+    {"--library", false, true, false, false, &Options::library},
     {"--mode", true, true, false, false, nullptr},
     {"--preset", true, true, false, false, nullptr},
     {"--protect", true, true, false, false, nullptr},
@@ -98,6 +102,11 @@ Result<Options, std::string> parse(const std::vector<std::string>& arguments) {
         if (spec == std::end(optionSpecs) || !takes(*spec, command))
             return Unexpected{"Unknown option for " + command + ": " + asGiven(argument) + " (velmo-pristel " + command +
                               " --help lists them)"};
+        if (option->name == "--library" && option->value) { // --library=PATH, as --library PATH
+            options.library = true;
+            options.operands.push_back(*option->value);
+            continue;
+        }
         if (!spec->takesValue) {
             if (option->value) return Unexpected{option->name + " takes no value: " + asGiven(argument)};
             options.*(spec->flag) = true;
@@ -141,6 +150,9 @@ Result<Options, std::string> parse(const std::vector<std::string>& arguments) {
         if (options.json && options.interactive) return Unexpected{std::string("--interactive and --json do not go together.")};
         if (options.json && !options.yes && !options.dryRun)
             return Unexpected{std::string("clean --json needs --yes or --dry-run: it never asks.")};
+        if (options.library && options.operands.size() > 1)
+            return Unexpected{"clean --library takes one library, shotwell or a photo.db, not also " +
+                              asGiven(options.operands[1])};
     }
     return options;
 }
@@ -259,6 +271,9 @@ struct Session {
     Session& operator=(const Session&) = delete;
 
     std::string shown(const std::string& path) const { return displayable(model.host().abbreviate(path)); }
+    std::string shown(const PhotoAsset& picture) const {
+        return picture.library ? LibraryClean::shown(picture) : shown(picture.path);
+    }
 
     /// From now on a signal is acted on between steps (see Interrupts).
     void cooperate() { Interrupts::take().setStage(Interrupts::Stage::cooperating, &queue); }
@@ -304,15 +319,18 @@ void printGroup(const Session& session, const DuplicateGroup& group) {
     const auto suggestion = KeeperPolicy::suggestion(group, review.context());
     std::printf("\n%s: %zu photos\n", std::string(rawValue(group.kind)).c_str(), group.members.size());
     for (const auto& member : group.members) {
-        const char* sign = member.path == suggestion.keeperID ? "keep " : review.isMarked(member.path) ? "trash" : "     ";
-        std::printf("  %s %s\n", sign, session.shown(member.path).c_str());
+        const char* sign = member.path == suggestion.keeperID ? "keep "
+                           : review.isMarked(member.path)    ? (member.library ? "album" : "trash")
+                                                             : "     ";
+        std::printf("  %s %s\n", sign, session.shown(member).c_str());
     }
     std::printf("  (kept: %s)\n", displayable(suggestion.reason).c_str());
 }
 
 void printPlan(const PhotoCleanupModel& model, const CleanupPlan& plan) {
     std::printf("\nPlan: %s, %s\n", pictures(plan.removals.size()).c_str(), bytesText(plan.totalBytes()).c_str());
-    for (const auto& volume : plan.volumes())
+    const bool inLibrary = !plan.removals.empty() && LibrarySource::isLibraryPath(plan.removals.front().path);
+    for (const auto& volume : inLibrary ? std::vector<VolumeCount>{} : plan.volumes())
         std::printf("  on %s: %lld\n", displayable(volume.name).c_str(), static_cast<long long>(volume.count));
     if (const auto cloud = plan.cloudSyncedCount()) std::printf("  in cloud-synchronised folders: %lld\n", static_cast<long long>(cloud));
     if (const auto external = plan.externalCount()) std::printf("  on external drives: %lld\n", static_cast<long long>(external));
@@ -454,7 +472,7 @@ Walk chooseGroups(Session& session) {
             if (const auto refusal = model.session()->refusal(member.path); refusal && member.path != suggestion.keeperID)
                 facts += ", stays: " + displayable(refusal->message());
             const int width = group.members.size() < 10 ? 1 : group.members.size() < 100 ? 2 : 3;
-            std::printf("  %*zu. %s\n  %*s  %s\n", width, m + 1, session.shown(member.path).c_str(), width, "",
+            std::printf("  %*zu. %s\n  %*s  %s\n", width, m + 1, session.shown(member).c_str(), width, "",
                         facts.c_str());
         }
         std::printf("  Suggested: keep %zu. %s.\n", suggested, displayable(suggestion.reason).c_str());
@@ -507,11 +525,15 @@ Walk chooseGroups(Session& session) {
     return Walk::finished;
 }
 
-/// Asks "Move … to the Trash? [y/N]" on standard error; true for y or yes.
-bool approved(const CleanupPlan& plan) {
+/// Asks "Move … to the Trash? [y/N]" (for a library, whether to add them to the review album) on
+/// standard error; true for y or yes.
+bool approved(const CleanupPlan& plan, bool toAlbum) {
     std::fflush(stdout); // the plan before the question, where both go to one place
-    std::fprintf(stderr, "Move %s (%s) to the Trash? [y/N] ", pictures(plan.removals.size()).c_str(),
-                 bytesText(plan.totalBytes()).c_str());
+    if (toAlbum)
+        std::fputs(LibraryClean::question(plan).c_str(), stderr);
+    else
+        std::fprintf(stderr, "Move %s (%s) to the Trash? [y/N] ", pictures(plan.removals.size()).c_str(),
+                     bytesText(plan.totalBytes()).c_str());
     std::fflush(stderr);
     Interrupts::take().setStage(Interrupts::Stage::asking);
     // A signal taken after the scan and before the question was noted, not acted on: from
@@ -524,13 +546,14 @@ bool approved(const CleanupPlan& plan) {
 }
 
 int clean(const Options& options) {
-    if (options.operands.empty()) {
+    if (options.operands.empty() && !options.library) {
         std::fputs("clean needs at least one folder (velmo-pristel clean --help).\n", stderr);
         return usage;
     }
     // Every folder is checked before anything else happens: one that is not there refuses all.
     std::vector<std::string> folders, protectedFolders;
     for (const auto* list : {&options.operands, &options.protectedFolders}) {
+        if (options.library && list == &options.operands) continue; // it names the library
         for (const auto& given : *list) {
             std::string resolved;
             if (const auto refusal = CommandLine::folderRefusal(given, resolved)) {
@@ -558,24 +581,36 @@ int clean(const Options& options) {
     model.setMode(options.mode);
     if (options.preset) model.setPreset(*options.preset);
     if (options.priorities) model.setPriorities(*options.priorities);
-    // This run's folders are the ones scanned (the session is transient: nothing is saved).
-    while (!model.sources().empty()) model.remove(model.sources().front().path);
-    std::vector<std::string> protectNow = protectedFolders;
-    std::vector<std::string> insideProtected; // chosen folders that lie in a stored protected one
-    for (const auto& stored : storedProtected) {
-        for (const auto& folder : folders) {
-            if (PathRules::isInside(stored, folder)) protectNow.push_back(stored);
-            else if (PathRules::isInside(folder, stored)) insideProtected.push_back(folder);
+    const std::string database =
+        LibraryClean::databaseFor(options.operands.empty() ? std::nullopt : std::optional(options.operands.front()));
+    if (options.library) {
+        document.json["roots"] = std::vector<std::string>{database};
+        session.cooperate();
+        if (const auto refusal = LibraryClean::open(model, database)) {
+            finish("refused", *refusal, {});
+            if (options.json) std::fprintf(stderr, "%s\n", refusal->c_str());
+            return usage;
         }
+    } else {
+        // This run's folders are the ones scanned (the session is transient: nothing is saved).
+        while (!model.sources().empty()) model.remove(model.sources().front().path);
+        std::vector<std::string> protectNow = protectedFolders;
+        std::vector<std::string> insideProtected; // chosen folders that lie in a stored protected one
+        for (const auto& stored : storedProtected) {
+            for (const auto& folder : folders) {
+                if (PathRules::isInside(stored, folder)) protectNow.push_back(stored);
+                else if (PathRules::isInside(folder, stored)) insideProtected.push_back(folder);
+            }
+        }
+        std::vector<std::string> scanned = folders;
+        scanned.insert(scanned.end(), protectNow.begin(), protectNow.end());
+        session.cooperate();
+        model.add(scanned);
+        for (const auto& folder : protectNow) model.setProtected(folder, true);
+        for (const auto& folder : insideProtected) model.setProtected(folder, true);
+        printNotice(model);
+        if (model.sources().empty()) return usage;
     }
-    std::vector<std::string> scanned = folders;
-    scanned.insert(scanned.end(), protectNow.begin(), protectNow.end());
-    session.cooperate();
-    model.add(scanned);
-    for (const auto& folder : protectNow) model.setProtected(folder, true);
-    for (const auto& folder : insideProtected) model.setProtected(folder, true);
-    printNotice(model);
-    if (model.sources().empty()) return usage;
     // A lock or a protected folder may be missing from this run: nothing moves unattended.
     if (options.yes && !options.dryRun && model.missesStoredSafeguards()) {
         const std::string why = "Nothing was moved: --yes needs every stored lock and protected folder. Run clean without it.";
@@ -584,7 +619,7 @@ int clean(const Options& options) {
         return refused;
     }
     for (const auto& source : model.sources()) {
-        if (!source.isProtected) continue;
+        if (!source.isProtected || options.library) continue;
         const bool stored = std::any_of(storedProtected.begin(), storedProtected.end(), [&](const std::string& path) {
             return PathRules::isInside(source.path, path);
         });
@@ -634,7 +669,7 @@ int clean(const Options& options) {
         return done;
     }
     if (!options.yes) {
-        const bool yes = approved(plan);
+        const bool yes = approved(plan, options.library);
         session.cooperate();
         if (!yes) {
             std::puts("Nothing was moved.");
@@ -645,10 +680,25 @@ int clean(const Options& options) {
         finish("declined", std::string("Nothing was moved."), leftOut);
         return declined;
     }
-    session.executing = &plan;
+    session.executing = options.library ? nullptr : &plan;
     model.confirmAndExecute(plan);
     session.waitUntil([&] { return model.phase() != Phase::executing; });
     session.executing = nullptr;
+    if (options.library) {
+        if (!model.albumReport()) {
+            finish("refused", model.notice().value_or("The review album was not changed."), leftOut);
+            return refused;
+        }
+        const ReviewAlbum::Report album = *model.albumReport();
+        session.waitUntil([&] { return model.phase() != Phase::scanning; }); // the rescan after adding
+        if (options.json) {
+            document.json["albumReport"] = LibraryClean::reportJson(album);
+            document.print("finished", std::nullopt, leftOut);
+        } else {
+            LibraryClean::printReport(album, plan);
+        }
+        return album.skipped.empty() ? done : incomplete;
+    }
     if (!model.report() || model.report()->planID != plan.id) {
         finish("refused", model.notice().value_or("The cleanup did not run."), leftOut);
         return refused;

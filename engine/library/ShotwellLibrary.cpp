@@ -253,7 +253,10 @@ Access ShotwellLibrary::access(const std::string& database) {
 bool ShotwellLibrary::isShotwellRunning(const std::string& database) {
     const auto ours = CatalogFiles::realPath(database);
     for (const auto& process : CatalogFiles::runningProcesses({"shotwell"})) {
-        if (hasEnded(process)) continue;
+        // Only Shotwell itself: a command that merely names it ("clean --library shotwell") does not count.
+        std::string name = readWhole(process + "/comm");
+        if (!name.empty() && name.back() == '\n') name.pop_back();
+        if (name != "shotwell" || hasEnded(process)) continue;
         const auto folder = dataFolderOf(process);
         if (!folder || !ours) return true;
         const auto theirs = CatalogFiles::realPath(*folder + "/photo.db");
