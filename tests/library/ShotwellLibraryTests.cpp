@@ -7,9 +7,11 @@
 #include "tests/support/Pictures.h"
 #include "tests/support/TempDir.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace vp {
@@ -192,6 +194,44 @@ TEST_F(ShotwellScene, AccessFollowsWhatThisUserMayDoWithTheDatabase) {
     EXPECT_EQ(testing::runAsUnprivilegedUser([&] { return ShotwellLibrary::access(database) == Access::restricted ? 0 : 1; }), 0);
     ::chmod(database.c_str(), 0600);
     EXPECT_EQ(testing::runAsUnprivilegedUser([&] { return ShotwellLibrary::access(database) == Access::denied ? 0 : 1; }), 0);
+}
+
+struct Run {
+    int status = -1;
+    std::string output;
+};
+
+// The program as a person runs it, with the scene's home as theirs.
+Run run(const testing::TempDir& home, const std::string& arguments, const std::string& input) {
+    const std::string command = "cd '" + home.path() + "' && printf '" + input + "' | HOME='" + home.path() +
+                                "' XDG_CONFIG_HOME='" + home / ".config" + "' XDG_DATA_HOME='" + home / ".local/share" +
+                                "' '" + VP_EXECUTABLE + "' " + arguments + " 2>/dev/null";
+    Run result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) result.output.append(buffer, got);
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+TEST_F(ShotwellScene, TheTerminalTagsTheCopiesOnlyOnceThePersonSaysYes) {
+    const ShotwellLibrary library(database, notRunning);
+    const auto planned = run(home, "clean --library=.local/share/shotwell/data --dry-run --json", "");
+    EXPECT_EQ(planned.status, 0);
+    const auto document = Json::parse(planned.output);
+    EXPECT_EQ(document["outcome"], "planned");
+    EXPECT_EQ(document["plan"]["removals"].size(), 2U);
+
+    const auto declined = run(home, "clean --library shotwell", "n\\n");
+    EXPECT_EQ(declined.status, 1);
+    EXPECT_NE(declined.output.find("Nothing was moved."), std::string::npos);
+    EXPECT_EQ(library.tagged("Kavrilo Review").size(), 1U);
+
+    const auto tagged = run(home, "clean --library shotwell", "y\\n");
+    EXPECT_EQ(tagged.status, 0) << tagged.output;
+    EXPECT_NE(tagged.output.find("2 added to the review album"), std::string::npos) << tagged.output;
+    EXPECT_EQ(library.tagged("Velmo Pristel Review").size(), 3U);
 }
 
 // Shotwell itself opens the library again after our tagging, shows it (the process stays up)
