@@ -29,7 +29,7 @@ _velmo_pristel() {
             ;;
         esac
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W "--mode --preset --protect --priorities --interactive --yes --dry-run --json --skipped --no-cache --help" -- "$cur"))
+            COMPREPLY=($(compgen -W "--mode --preset --protect --priorities --interactive --yes --dry-run --json --skipped --no-cache --library --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -d -- "$cur"))
         fi
