@@ -80,12 +80,12 @@ std::vector<std::string> entriesWithExtension(const std::string& folder, const s
     return paths;
 }
 
-namespace {
-
 std::string readWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+
+namespace {
 
 bool namesProgram(const std::string& text, const std::vector<std::string>& lowerNames) {
     // Wine shows "C:\Program Files\Adobe\...\Lightroom.exe"; Linux paths use "/".

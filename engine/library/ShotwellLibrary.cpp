@@ -58,12 +58,6 @@ std::optional<Timestamp> modifiedOnDisk(const std::string& path) {
                                                                      std::chrono::nanoseconds(status.st_mtim.tv_nsec))};
 }
 
-std::string sqlText(std::string_view text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-    return quoted + "'";
-}
-
 // The photos of one query of PhotoTable, with their backing files looked up.
 class Rows {
 public:
@@ -193,10 +187,7 @@ std::optional<LibraryHash> hashFile(const std::string& path, ItemHasher& hasher)
     }
 }
 
-std::string readWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using CatalogFiles::readWhole;
 
 // A process that has ended but not yet been waited for still shows in /proc; it holds nothing.
 bool hasEnded(const std::string& process) {

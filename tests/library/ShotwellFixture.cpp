@@ -1,5 +1,6 @@
 #include "ShotwellFixture.h"
 
+#include "engine/catalogs/SQLite.h"
 #include "engine/library/ShotwellLibrary.h"
 #include "tests/catalogs/CatalogFixtures.h"
 #include "tests/support/TempDir.h"
@@ -29,12 +30,6 @@ bool onPath(const std::string& program) {
         }
     }
     return false;
-}
-
-std::string sqlText(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-    return quoted + "'";
 }
 
 std::int64_t lastRow(const std::string& database, const std::string& table) {
