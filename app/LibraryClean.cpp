@@ -23,7 +23,10 @@ std::optional<std::string> open(PhotoCleanupModel& model, const std::string& dat
     model.useShotwellLibrary(database);
     model.setScope(Scope::photosLibrary);
     switch (model.libraryAccess()) {
-    case Access::granted: return std::nullopt;
+    case Access::granted: {
+        const auto problem = ShotwellLibrary::problem(database);
+        return problem ? std::optional(displayable(*problem)) : std::nullopt;
+    }
     case Access::notAsked: return "No Shotwell library at " + displayable(database) + ".";
     case Access::denied: return "The Shotwell library at " + displayable(database) + " cannot be read.";
     case Access::restricted:

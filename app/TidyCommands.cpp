@@ -150,6 +150,10 @@ Result<Options, std::string> parse(const std::vector<std::string>& arguments) {
         if (options.json && options.interactive) return Unexpected{std::string("--interactive and --json do not go together.")};
         if (options.json && !options.yes && !options.dryRun)
             return Unexpected{std::string("clean --json needs --yes or --dry-run: it never asks.")};
+        if (options.library && !options.protectedFolders.empty())
+            return Unexpected{std::string("--protect is for folders; a library's copies are only tagged, never moved.")};
+        if (options.library && !options.operands.empty() && options.operands.front().empty())
+            return Unexpected{std::string("--library= needs shotwell or the path of a photo.db.")};
         if (options.library && options.operands.size() > 1)
             return Unexpected{"clean --library takes one library, shotwell or a photo.db, not also " +
                               asGiven(options.operands[1])};

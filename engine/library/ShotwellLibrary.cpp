@@ -61,10 +61,18 @@ std::optional<Timestamp> modifiedOnDisk(const std::string& path) {
 // The photos of one query of PhotoTable, with their backing files looked up.
 class Rows {
 public:
-    explicit Rows(const std::string& database) : m_reader(database, false, std::string(ShotwellLibrary::busyText)) {
-        if (!m_reader.rows("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'BackingPhotoTable'").empty())
+    /// `everyBackingFile`: read them all at once, for listing the whole library; otherwise each
+    /// is looked up when a photo needs it.
+    Rows(const std::string& database, bool everyBackingFile)
+        : m_reader(database, false, std::string(ShotwellLibrary::busyText)) {
+        // Shotwell makes this table only once a photo needs it.
+        m_hasBacking =
+            !m_reader.rows("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'BackingPhotoTable'").empty();
+        if (m_hasBacking && everyBackingFile) {
             for (const auto& row : m_reader.rows("SELECT id, filepath FROM BackingPhotoTable"))
                 if (const auto id = integerValue(row[0]); id && textValue(row[1])) m_backing[*id] = *textValue(row[1]);
+            m_complete = true;
+        }
     }
 
     std::vector<Photo> photos(const std::string& where = {}) const {
@@ -82,9 +90,13 @@ public:
 private:
     std::optional<std::string> backing(const SQLiteValue& id) const {
         const auto value = integerValue(id);
-        if (!value || *value < 0) return std::nullopt;
-        const auto found = m_backing.find(*value);
-        return found == m_backing.end() ? std::nullopt : std::optional(found->second);
+        if (!value || *value < 0 || !m_hasBacking) return std::nullopt;
+        if (m_complete) {
+            const auto found = m_backing.find(*value);
+            return found == m_backing.end() ? std::nullopt : std::optional(found->second);
+        }
+        const auto rows = m_reader.rows("SELECT filepath FROM BackingPhotoTable WHERE id = " + std::to_string(*value));
+        return rows.empty() ? std::nullopt : textValue(rows[0][0]);
     }
 
     std::optional<Photo> photoOf(const SQLiteRow& row) const {
@@ -133,6 +145,8 @@ private:
     }
 
     SQLiteReader m_reader;
+    bool m_hasBacking = false;
+    bool m_complete = false;
     std::map<std::int64_t, std::string> m_backing;
 };
 
@@ -140,7 +154,7 @@ std::optional<Photo> photoWithID(const std::string& database, std::string_view i
     const auto row = ShotwellLibrary::rowOf(id);
     if (!row) return std::nullopt;
     try {
-        auto photos = Rows(database).photos("WHERE id = " + std::to_string(*row));
+        auto photos = Rows(database, false).photos("WHERE id = " + std::to_string(*row));
         if (photos.empty() || photos.front().isHidden) return std::nullopt;
         return std::move(photos.front());
     } catch (const CatalogReadError&) {
@@ -241,6 +255,22 @@ Access ShotwellLibrary::access(const std::string& database) {
     return Access::granted;
 }
 
+std::optional<std::string> ShotwellLibrary::problem(const std::string& database) {
+    try {
+        const SQLiteReader reader(database, false, std::string(busyText));
+        const auto tables = reader.rows("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                                        "('PhotoTable', 'TagTable', 'VersionTable')");
+        if (tables.empty() || integerValue(tables[0][0]) != 3)
+            return database + " is not a Shotwell library: it has no photo and tag tables.";
+        reader.rows("SELECT id, filename, width, height, timestamp, exposure_time, flags, file_format, editable_id, "
+                    "develop_camera_id, transformations FROM PhotoTable LIMIT 1");
+        reader.rows("SELECT id, name, photo_id_list FROM TagTable LIMIT 1");
+    } catch (const CatalogReadError& error) {
+        return "The Shotwell library at " + database + " could not be read: " + error.detail();
+    }
+    return std::nullopt;
+}
+
 bool ShotwellLibrary::isShotwellRunning(const std::string& database) {
     const auto ours = CatalogFiles::realPath(database);
     for (const auto& process : CatalogFiles::runningProcesses({"shotwell"})) {
@@ -277,7 +307,7 @@ std::optional<std::int64_t> ShotwellLibrary::rowOf(std::string_view id) {
 PhotoLibraryReading::Listing ShotwellLibrary::items(const CancellationFlag& cancel) const {
     Listing listing;
     try {
-        const Rows rows(m_database);
+        const Rows rows(m_database, true);
         auto photos = rows.photos("ORDER BY id");
         std::stable_sort(photos.begin(), photos.end(), [](const Photo& a, const Photo& b) {
             return a.item.created.value_or(Timestamp{}) < b.item.created.value_or(Timestamp{});

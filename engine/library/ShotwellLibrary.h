@@ -32,6 +32,9 @@ public:
     /// Granted when the database can be read and written, restricted when only read, denied when
     /// it cannot be read, not asked when there is none.
     static Access access(const std::string& database);
+    /// Why the database cannot serve as a library (not SQLite, not Shotwell's, laid out in a way
+    /// this version does not know), in one sentence; none when it can.
+    static std::optional<std::string> problem(const std::string& database);
     /// Looks at the running Shotwell processes and the data folder each one uses (its -d
     /// argument, else its own XDG_DATA_HOME or HOME); one whose folder cannot be told counts.
     static bool isShotwellRunning(const std::string& database);
