@@ -34,12 +34,6 @@ std::string notAFolder(const std::string& path) { return lastPathComponent(path)
 
 } // namespace
 
-struct PhotoCleanupModel::ScanOutcome {
-    ScanResult result;
-    std::optional<SimilarityIndex> index;
-    bool measured = false; // similarity was asked for
-};
-
 PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, MainQueue& mainQueue,
                                      std::shared_ptr<Trasher> trasher)
     : m_host(std::move(host)), m_folders(std::move(folders)), m_mainQueue(mainQueue),
@@ -78,6 +72,7 @@ PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, 
     }
     restoreCatalogs();
     recoverInterruptedCleanups();
+    restoreLibrary();
 }
 
 PhotoCleanupModel::~PhotoCleanupModel() {
@@ -187,6 +182,7 @@ void PhotoCleanupModel::setScope(Scope scope) {
     invalidateResults();
     if (scope == Scope::lightroom) readLightroomCatalog();
     if (scope == Scope::captureOne) readCaptureOneCatalog();
+    if (scope == Scope::photosLibrary) restoreLibrary();
     if (canScan()) scan();
     changed();
 }
@@ -206,7 +202,7 @@ bool PhotoCleanupModel::canScan() const {
     case Scope::folders: return !m_sources.empty();
     case Scope::lightroom: return m_lightroom.catalog.has_value();
     case Scope::captureOne: return m_captureOne.catalog.has_value();
-    case Scope::photosLibrary: return false; // not scannable on this system yet
+    case Scope::photosLibrary: return canScanLibrary();
     }
     return false;
 }
@@ -218,7 +214,7 @@ void PhotoCleanupModel::setMeasuresEverything(bool measures) {
     changed();
 }
 
-void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
+void PhotoCleanupModel::scan(std::optional<std::int64_t> downloadLimit) {
     if (!canScan()) return;
     if (m_cancelFlag) m_cancelFlag->cancel(); // a late result of an abandoned scan is never applied
     const auto flag = std::make_shared<CancellationFlag>();
@@ -239,7 +235,9 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         });
     };
     auto cache = m_featureCache;
-    runInBackground([exact, measure, flag, cache, onMain, previous = std::move(previous), this]() mutable {
+    // The library is read through its own gateway, with its previews for the measuring.
+    auto library = m_scope == Scope::photosLibrary ? libraryScan(downloadLimit) : std::optional<LibraryScan>();
+    runInBackground([exact, measure, flag, cache, onMain, library, previous = std::move(previous), this]() mutable {
         const auto report = [&](const ScanProgress& progress) {
             onMain([this, progress] {
                 m_progress = progress;
@@ -257,7 +255,7 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         };
         ScanOutcome outcome;
         outcome.measured = measure;
-        auto found = exact(*flag, report);
+        auto found = library ? Result<ScanResult, std::string>(library->scan(measure, *flag, report)) : exact(*flag, report);
         if (!found) {
             onMain([this, message = found.error()] { failScan(message); });
             return;
@@ -265,10 +263,11 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         outcome.result = std::move(*found);
         if (measure && !outcome.result.cancelled) {
             outcome.index = SimilarityMatcher::index(outcome.result.pictures, cache.get(), WithFeaturePrint::no,
-                                                     nullptr, *flag, step(ScanProgress::Stage::measuring));
+                                                     library ? library->features : nullptr, *flag,
+                                                     step(ScanProgress::Stage::measuring));
             if (outcome.index)
-                outcome.index = SimilarityMatcher::checkFaces(*outcome.index, cache.get(), nullptr, *flag,
-                                                              step(ScanProgress::Stage::checkingFaces));
+                outcome.index = SimilarityMatcher::checkFaces(*outcome.index, cache.get(), library ? library->faces : nullptr,
+                                                              *flag, step(ScanProgress::Stage::checkingFaces));
         }
         onMain([this, outcome = std::move(outcome), previous = std::move(previous), flag]() mutable {
             if (flag->isCancelled() || outcome.result.cancelled || (outcome.measured && !outcome.index)) {
