@@ -95,7 +95,7 @@ MainWindow::MainWindow(PhotoCleanupModel& model, QWidget* parent)
     m_pages = new QStackedWidget(right);
     m_emptyAction = new QPushButton("Add Folder…");
     connect(m_emptyAction, &QPushButton::clicked, this, [this] {
-        if (m_model.scope() == Scope::lightroom || m_model.scope() == Scope::captureOne) m_sources->chooseCatalog();
+        if (m_model.scope() != Scope::folders) m_sources->chooseSource();
         else m_sources->chooseFolders();
     });
     m_emptyPage = centredPage(m_pages, m_emptyText, m_emptyAction);
@@ -195,6 +195,7 @@ QString MainWindow::pageName() const {
 }
 
 void MainWindow::refresh() {
+    m_thumbnails->setPreviewSource(m_model.libraryPreviews()); // the library chosen now
     m_sources->refresh();
     m_scanPanel->refresh();
     m_groups->refresh();
@@ -206,7 +207,14 @@ void MainWindow::refresh() {
         const Scope scope = m_model.scope();
         const bool catalog = scope == Scope::lightroom || scope == Scope::captureOne;
         const auto& catalogURL = scope == Scope::lightroom ? m_model.lightroomCatalogURL() : m_model.captureOneCatalogURL();
-        if (catalog && m_model.canScan() && catalogURL) {
+        if (scope == Scope::photosLibrary && m_model.canScan()) {
+            m_readyText->setText("Press Scan to look for copies in the Shotwell library.");
+            m_pages->setCurrentWidget(m_readyPage);
+        } else if (scope == Scope::photosLibrary) {
+            m_emptyText->setText("No Shotwell library Velmo Pristel can read was found. Choose its photo.db.");
+            m_emptyAction->setText("Choose Library…");
+            m_pages->setCurrentWidget(m_emptyPage);
+        } else if (catalog && m_model.canScan() && catalogURL) {
             m_readyText->setText(QString("Press Scan to look for copies in %1.").arg(shown(lastPathComponent(*catalogURL))));
             m_pages->setCurrentWidget(m_readyPage);
         } else if (catalog) {
@@ -255,6 +263,7 @@ void MainWindow::refresh() {
         const std::int64_t done = m_model.executionProgress();
         if (m_model.scope() == Scope::lightroom) m_executingText->setText("Backing up the catalog and marking the copies Rejected…");
         else if (m_model.scope() == Scope::captureOne) m_executingText->setText("Backing up the catalog and tagging the copies Red…");
+        else if (m_model.scope() == Scope::photosLibrary) m_executingText->setText("Backing up the library and adding the copies to the review album…");
         else m_executingText->setText(QString("Moving pictures to the Trash: %1 of %2").arg(done).arg(m_planSize));
         m_executingProgress->setRange(0, static_cast<int>(std::max<std::int64_t>(m_planSize, 1)));
         m_executingProgress->setValue(static_cast<int>(done));
@@ -285,7 +294,12 @@ void MainWindow::refresh() {
         m_shownReport = report->planID;
         QMetaObject::invokeMethod(this, &MainWindow::showCleanupReport, Qt::QueuedConnection);
     }
-    // So does a marking in a catalog.
+    // So does an addition to the review album, and a marking in a catalog.
+    if (const auto& album = m_model.albumReport(); album && !m_shownMarkings.contains(album->id.text()) &&
+                                                  m_model.phase() != Phase::executing) {
+        m_shownMarkings.insert(album->id.text());
+        QMetaObject::invokeMethod(this, &MainWindow::showAlbumReport, Qt::QueuedConnection);
+    }
     const auto& lightroom = m_model.lightroomReport();
     const auto& captureOne = m_model.captureOneReport();
     for (const std::optional<Uuid>& id : {lightroom ? std::optional(lightroom->id) : std::nullopt,
@@ -357,6 +371,24 @@ void MainWindow::showCleanupReport() {
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::accept);
     layout->addWidget(buttons);
     runDialog(dialog);
+}
+
+void MainWindow::showAlbumReport() {
+    const auto& album = m_model.albumReport();
+    if (!album) return;
+    QString text = QString::fromUtf8("%1 added to the review album “%2” in Shotwell.<p>Look at them there and delete "
+                                     "the ones you do not want.</p>")
+                       .arg(countText(static_cast<std::int64_t>(album->added.size()), "picture", "pictures"),
+                            shown(album->album).toHtmlEscaped());
+    if (!album->skipped.empty()) {
+        text += "<p>Left as they were:</p><ul>";
+        for (const auto& skip : album->skipped)
+            text += "<li>" + (shown(skip.name) + QString::fromUtf8(" — ") + shown(skip.reason)).toHtmlEscaped() + "</li>";
+        text += "</ul>";
+    }
+    QMessageBox box(QMessageBox::Information, "Added to the Review Album", text, QMessageBox::Close, this);
+    box.setTextFormat(Qt::RichText);
+    runDialog(box);
 }
 
 void MainWindow::showLeftOut() {

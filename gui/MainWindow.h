@@ -50,6 +50,8 @@ public:
     void showCleanupReport();
     /// The files and folders the scan did not compare, each with its reason.
     void showLeftOut();
+    /// What adding to the review album did: added, skipped.
+    void showAlbumReport();
     /// What a marking in a catalog did: marked, skipped, where the backup is.
     void showMarkingReport(const Uuid& id);
 
@@ -96,7 +98,7 @@ private:
     QPushButton* m_markSuggested;
     QPushButton* m_reviewPlan;
     std::optional<Uuid> m_shownReport;
-    std::set<std::string> m_shownMarkings; // ids of catalog markings whose report was shown
+    std::set<std::string> m_shownMarkings; // ids of markings and album additions whose report was shown
     std::int64_t m_planSize = 0;
 };
 

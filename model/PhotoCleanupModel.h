@@ -213,6 +213,11 @@ public:
     /// Adds the approved copies to the review album in the background, then scans again.
     void confirmAddToAlbum(const CleanupPlan& plan);
     const std::optional<ReviewAlbum::Report>& albumReport() const { return m_library.albumReport; }
+    /// Reads the preview of a library picture ("photos-library:" path) at most `longestSide`
+    /// pixels long; absent for other paths. Safe on any thread, and it keeps the library it was
+    /// made from even when another one is chosen.
+    using PreviewReader = std::function<std::optional<Bitmap>(const std::string& path, int longestSide)>;
+    PreviewReader libraryPreviews() const;
     bool isAddingToAlbum() const { return m_library.adding; }
 
 private:

@@ -152,4 +152,14 @@ void PhotoCleanupModel::confirmAddToAlbum(const CleanupPlan& plan) {
     changed();
 }
 
+PhotoCleanupModel::PreviewReader PhotoCleanupModel::libraryPreviews() const {
+    std::shared_ptr<const PhotoLibraryMedia> reader = m_library.reader;
+    if (!reader) return {};
+    return [reader](const std::string& path, int longestSide) -> std::optional<Bitmap> {
+        const auto id = LibrarySource::id(path);
+        if (!id) return std::nullopt;
+        return reader->preview(*id, longestSide);
+    };
+}
+
 } // namespace vp
