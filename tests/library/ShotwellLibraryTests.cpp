@@ -75,8 +75,11 @@ protected:
 
         a = rows.addPhoto(pictures + "/a.jpg", 400, 300, 0, 0, 1714521600);
         copyOfA = rows.addPhoto(pictures + "/copy of a.jpg", 400, 300, 0, 0, 1714521700);
-        rows.addPhoto(pictures + "/trashed.jpg", 400, 300, 0, 0x4);
+        trashed = rows.addPhoto(pictures + "/trashed.jpg", 400, 300, 0, 0x4);
         unplugged = rows.addPhoto(home / "drive/Photos/d.jpg", 400, 300);
+        // A drive's mount point stays behind, empty, while the drive is away.
+        home.folder("media/usb");
+        onEmptyMountPoint = rows.addPhoto(home / "media/usb/u.jpg", 400, 300);
         gone = rows.addPhoto(pictures + "/gone.jpg", 400, 300);
         b = rows.addPhoto(pictures + "/b.png", 200, 100, 2, 0x10);
         raw1 = rows.addPhoto(pictures + "/IMG_1.dng", 64, 48, 1);
@@ -101,17 +104,17 @@ protected:
 
     testing::TempDir home;
     std::string database;
-    std::int64_t a = 0, copyOfA = 0, unplugged = 0, gone = 0, b = 0, raw1 = 0, raw2 = 0, edited = 0;
+    std::int64_t a = 0, copyOfA = 0, trashed = 0, unplugged = 0, onEmptyMountPoint = 0, gone = 0, b = 0, raw1 = 0, raw2 = 0, edited = 0;
 };
 
 TEST_F(ShotwellScene, ListsVisiblePhotosWithTheirFilesFlagsAndDates) {
     const ShotwellLibrary library(database, notRunning);
     const auto listing = library.items(CancellationFlag{});
     EXPECT_EQ(listing.videos, 1);
-    ASSERT_EQ(listing.photos.size(), 9U); // the trashed photo is left out
+    ASSERT_EQ(listing.photos.size(), 10U); // the trashed photo is left out
     std::map<std::string, PhotoLibraryItem> byID;
     for (const auto& item : listing.photos) byID[item.id] = item;
-    EXPECT_FALSE(byID.contains(ShotwellLibrary::photoID(3)));
+    EXPECT_FALSE(byID.contains(ShotwellLibrary::photoID(trashed)));
 
     const auto& pair = byID.at(ShotwellLibrary::photoID(raw1));
     EXPECT_EQ(pair.filename, "IMG_1.jpg");
@@ -130,7 +133,7 @@ TEST_F(ShotwellScene, ListsVisiblePhotosWithTheirFilesFlagsAndDates) {
     EXPECT_EQ(listing.photos.front().id, ShotwellLibrary::photoID(a)); // oldest first
     EXPECT_EQ(ShotwellLibrary::rowOf(ShotwellLibrary::photoID(raw2)), raw2);
     EXPECT_FALSE(ShotwellLibrary::rowOf("video-0000000000000001"));
-    EXPECT_FALSE(library.currentModified(ShotwellLibrary::photoID(3))); // in Shotwell's trash
+    EXPECT_FALSE(library.currentModified(ShotwellLibrary::photoID(trashed))); // in Shotwell's trash
     EXPECT_TRUE(library.preview(ShotwellLibrary::photoID(edited), 64));
 }
 
@@ -147,9 +150,10 @@ TEST_F(ShotwellScene, FindsCopiesByEveryFileAndSaysWhichDriveIsMissing) {
 
     std::map<std::string, SkippedFile> skipped;
     for (const auto& file : result.skipped) skipped[file.path] = file;
-    ASSERT_EQ(skipped.size(), 2U);
+    ASSERT_EQ(skipped.size(), 3U);
     EXPECT_EQ(skipped.at(path(unplugged)).reason, SkipReason::cloudPlaceholder);
     EXPECT_EQ(skipped.at(path(unplugged)).detail, "d.jpg: on a drive that is not connected");
+    EXPECT_EQ(skipped.at(path(onEmptyMountPoint)).detail, "u.jpg: on a drive that is not connected");
     EXPECT_EQ(skipped.at(path(gone)).reason, SkipReason::unreadable);
     EXPECT_EQ(skipped.at(path(gone)).detail, "gone.jpg: Its file is no longer at " + home / "Pictures/gone.jpg" + ".");
 }
