@@ -200,6 +200,33 @@ TEST_F(ShotwellScene, AccessFollowsWhatThisUserMayDoWithTheDatabase) {
     EXPECT_EQ(testing::runAsUnprivilegedUser([&] { return ShotwellLibrary::access(database) == Access::denied ? 0 : 1; }), 0);
 }
 
+TEST_F(ShotwellScene, AReplacementTakesTheOriginalsPlaceAndTheOriginalGoesToTheTrash) {
+    // The desktop's Trash of this scene's home, not the one of whoever runs the tests.
+    ::setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+    testing::writePicture(home / "smaller.png", {.width = 400, .height = 300});
+    const LibraryReplacement replacement{ShotwellLibrary::photoID(a), "a.png",
+                                         LibraryReplacement::Still{testing::readFile(home / "smaller.png"), "public.png"}};
+
+    ShotwellLibrary whileOpen(database, [](const std::string&) { return true; });
+    EXPECT_THROW(whileOpen.replace({replacement}), LibraryWriteError);
+    EXPECT_FALSE(fs::exists(home / "Pictures/a.png"));
+
+    ShotwellLibrary library(database, notRunning);
+    EXPECT_EQ(library.replace({replacement, {"thumb00000000000fffff", "x.png", LibraryReplacement::Still{"x", {}}}}),
+              std::vector<std::string>{ShotwellLibrary::photoID(a)});
+    ::unsetenv("XDG_DATA_HOME");
+
+    const auto row = testing::queryInteger(database, "SELECT id FROM PhotoTable WHERE filename = '" + home / "Pictures/a.png" + "'");
+    EXPECT_EQ(testing::queryInteger(database, "SELECT COUNT(*) FROM PhotoTable WHERE id = " + std::to_string(a)), 0);
+    EXPECT_EQ(testing::queryInteger(database, "SELECT exposure_time FROM PhotoTable WHERE id = " + std::to_string(row)),
+              1714521600);
+    EXPECT_EQ(testing::queryInteger(database, "SELECT file_format FROM PhotoTable WHERE id = " + std::to_string(row)), 2);
+    EXPECT_EQ(library.tagged("Holidays"), std::vector<std::string>{ShotwellLibrary::photoID(row)});
+    EXPECT_FALSE(fs::exists(home / "Pictures/a.jpg"));
+    EXPECT_TRUE(fs::exists(home / ".local/share/Trash/files/a.jpg"));
+    EXPECT_EQ(testing::readFile(home / "Pictures/a.png"), testing::readFile(home / "smaller.png"));
+}
+
 struct Run {
     int status = -1;
     std::string output;
@@ -238,13 +265,20 @@ TEST_F(ShotwellScene, TheTerminalTagsTheCopiesOnlyOnceThePersonSaysYes) {
     EXPECT_EQ(library.tagged("Velmo Pristel Review").size(), 3U);
 }
 
-// Shotwell itself opens the library again after our tagging, shows it (the process stays up)
-// and leaves the tag as we wrote it; while it runs, nothing is written.
+// Shotwell itself opens the library again after our tagging and a replacement, shows it (the
+// process stays up) and leaves the tag as we wrote it; while it runs, nothing is written.
 TEST_F(ShotwellScene, ShotwellOpensTheLibraryAgainAfterTagging) {
     ShotwellLibrary library(database);
     const auto plan = testing::planOfSuggested(scan(library).groups, now);
     const auto report = ReviewAlbum::add(plan, plan.approve(now), library, library);
     ASSERT_TRUE(report) << report.error().description();
+    // And a photo replaced by a smaller file, as the media work does.
+    ::setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+    testing::writePicture(home / "smaller.png", {.width = 200, .height = 100});
+    const auto replaced = library.replace({{ShotwellLibrary::photoID(b), "b small.png",
+                                            LibraryReplacement::Still{testing::readFile(home / "smaller.png"), "public.png"}}});
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(replaced.size(), 1U);
     const auto tagged = library.tagged("Velmo Pristel Review");
     const auto photos = testing::queryInteger(database, "SELECT COUNT(*) FROM PhotoTable");
 
