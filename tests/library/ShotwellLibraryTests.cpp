@@ -227,6 +227,45 @@ TEST_F(ShotwellScene, AReplacementTakesTheOriginalsPlaceAndTheOriginalGoesToTheT
     EXPECT_EQ(testing::readFile(home / "Pictures/a.png"), testing::readFile(home / "smaller.png"));
 }
 
+// What a damaged library or a careless hand leaves: a FIFO or a folder where a photo was, text in
+// a number column, an edit that points nowhere, a tag name with quotes, a truncated database.
+TEST_F(ShotwellScene, DamagedRowsAndFilesNeverStopTheScanOrBlockIt) {
+    ShotwellRows rows(database);
+    ASSERT_EQ(::mkfifo((home / "Pictures/fifo.jpg").c_str(), 0600), 0);
+    const auto fifo = rows.addPhoto(home / "Pictures/fifo.jpg", 400, 300);
+    home.folder("Pictures/folder.jpg");
+    const auto folder = rows.addPhoto(home / "Pictures/folder.jpg", 400, 300);
+    testing::execute(database, "UPDATE PhotoTable SET width = 'wide', editable_id = 99999 WHERE id = " + std::to_string(b));
+
+    ShotwellLibrary library(database, notRunning);
+    EXPECT_FALSE(ShotwellLibrary::problem(database));
+    const auto result = scan(library);
+    EXPECT_EQ(result.groups.size(), 2U);
+    std::map<std::string, SkippedFile> skipped;
+    for (const auto& file : result.skipped) skipped[file.path] = file;
+    EXPECT_EQ(skipped.at(path(fifo)).detail, "fifo.jpg: Its file is not a plain file: " + home / "Pictures/fifo.jpg" + ".");
+    EXPECT_EQ(skipped.at(path(folder)).reason, SkipReason::unreadable);
+    const auto listing = library.items(CancellationFlag{});
+    const auto damaged = std::find_if(listing.photos.begin(), listing.photos.end(),
+                                      [&](const PhotoLibraryItem& item) { return item.id == ShotwellLibrary::photoID(b); });
+    ASSERT_NE(damaged, listing.photos.end());
+    EXPECT_EQ(damaged->pixelWidth, 0);
+    EXPECT_FALSE(damaged->isEdited);
+
+    EXPECT_EQ(library.addToAlbum("Rock 'n' Roll", {ShotwellLibrary::photoID(a)}),
+              std::vector<std::string>{ShotwellLibrary::photoID(a)});
+    EXPECT_EQ(library.tagged("Rock 'n' Roll"), std::vector<std::string>{ShotwellLibrary::photoID(a)});
+
+    const std::string truncated = home.folder("truncated") + "/photo.db";
+    const auto bytes = testing::readFile(database);
+    testing::writeFile(truncated, bytes.substr(0, bytes.size() / 3));
+    ASSERT_TRUE(ShotwellLibrary::problem(truncated));
+    const ShotwellLibrary broken(truncated, notRunning);
+    EXPECT_TRUE(broken.items(CancellationFlag{}).photos.empty());
+    EXPECT_EQ(broken.hash(ShotwellLibrary::photoID(a), false, {}).kind, LibraryHash::Kind::failed);
+    EXPECT_FALSE(broken.currentModified(ShotwellLibrary::photoID(a)));
+}
+
 struct Run {
     int status = -1;
     std::string output;
