@@ -321,19 +321,23 @@ TEST_F(ShotwellScene, ShotwellOpensTheLibraryAgainAfterTagging) {
     const auto tagged = library.tagged("Velmo Pristel Review");
     const auto photos = testing::queryInteger(database, "SELECT COUNT(*) FROM PhotoTable");
 
-    ShotwellProcess shotwell(home.path());
+    // A virtual display that could not start ends the attempt early; another display is tried.
+    std::optional<ShotwellProcess> shotwell;
     bool seenRunning = false;
-    for (int tenth = 0; tenth < 300 && !seenRunning; ++tenth) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        seenRunning = ShotwellLibrary::isShotwellRunning(database);
+    for (int attempt = 0; attempt < 3 && !seenRunning; ++attempt) {
+        shotwell.emplace(home.path(), attempt);
+        for (int tenth = 0; tenth < 300 && !seenRunning && shotwell->isRunning(); ++tenth) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            seenRunning = ShotwellLibrary::isShotwellRunning(database);
+        }
     }
-    EXPECT_TRUE(seenRunning);
+    ASSERT_TRUE(seenRunning) << shotwell->log();
     copyFile(database, home / "another/photo.db"); // a second library, which that Shotwell does not use
     EXPECT_FALSE(ShotwellLibrary::isShotwellRunning(home / "another/photo.db"));
     EXPECT_THROW(library.addToAlbum("Velmo Pristel Review", {ShotwellLibrary::photoID(edited)}), LibraryWriteError);
     std::this_thread::sleep_for(std::chrono::seconds(8));
-    EXPECT_TRUE(shotwell.isRunning()) << shotwell.log();
-    shotwell.stop();
+    EXPECT_TRUE(shotwell->isRunning()) << shotwell->log();
+    shotwell->stop();
 
     EXPECT_EQ(library.tagged("Velmo Pristel Review"), tagged);
     EXPECT_EQ(testing::queryInteger(database, "SELECT COUNT(*) FROM PhotoTable"), photos);
