@@ -5,6 +5,7 @@
 #include "engine/catalogs/CatalogFiles.h"
 #include "engine/catalogs/SQLite.h"
 #include "engine/common/Text.h"
+#include "platform/AtomicFile.h"
 #include "platform/Home.h"
 #include "platform/SystemError.h"
 #include "platform/TypeIdentifiers.h"
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -232,8 +234,18 @@ std::optional<std::string> dataFolderOf(const std::string& process) {
 
 } // namespace
 
-ShotwellLibrary::ShotwellLibrary(std::string database, RunningProbe isRunning)
-    : m_database(std::move(database)), m_isRunning(std::move(isRunning)) {}
+ShotwellLibrary::ShotwellLibrary(std::string database, RunningProbe isRunning, std::shared_ptr<Trasher> trasher)
+    : m_database(std::move(database)), m_isRunning(std::move(isRunning)),
+      m_trasher(trasher ? std::move(trasher) : std::make_shared<FileManagerTrasher>()) {}
+
+void ShotwellLibrary::backUp() const {
+    try {
+        const std::string folder = CatalogFiles::backupFolderBeside(m_database);
+        copyDatabase(m_database, CatalogFiles::freeBackupPath(folder, "photo", std::chrono::system_clock::now(), ".db"));
+    } catch (const std::exception& error) {
+        throw LibraryWriteError(std::string("The library could not be backed up, so nothing was changed: ") + error.what());
+    }
+}
 
 std::string ShotwellLibrary::defaultDatabase() {
     const char* data = std::getenv("XDG_DATA_HOME");
@@ -403,12 +415,7 @@ std::int64_t reviewTag(SQLiteWriter& writer, const std::string& name) {
 
 std::vector<std::string> ShotwellLibrary::addToAlbum(const std::string& name, const std::vector<std::string>& ids) {
     if (m_isRunning(m_database)) throw LibraryWriteError(std::string(runningText));
-    try {
-        const std::string folder = CatalogFiles::backupFolderBeside(m_database);
-        copyDatabase(m_database, CatalogFiles::freeBackupPath(folder, "photo", std::chrono::system_clock::now(), ".db"));
-    } catch (const std::exception& error) {
-        throw LibraryWriteError(std::string("The library could not be backed up, so nothing was changed: ") + error.what());
-    }
+    backUp();
 
     std::string rowList;
     for (const auto& id : ids)
@@ -491,6 +498,160 @@ std::optional<PhotoLibraryMedia::StillData> ShotwellLibrary::stillData(const std
         return StillData{{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}, photo->item.uti};
     }
     return std::nullopt;
+}
+
+namespace {
+
+// A name beside `original` that nothing occupies: `filename`, else "stem 2.ext", "stem 3.ext", ...
+std::string freePathBeside(const std::string& original, const std::string& filename) {
+    const std::string folder = original.substr(0, original.find_last_of('/') + 1);
+    const std::string name = lastPathComponent(filename.empty() ? original : filename);
+    const std::string stem = deletingPathExtension(name);
+    const std::string extension = name.substr(stem.size());
+    std::string candidate = folder + name;
+    struct stat status {};
+    for (int number = 2; ::lstat(candidate.c_str(), &status) == 0; ++number)
+        candidate = folder + stem + " " + std::to_string(number) + extension;
+    return candidate;
+}
+
+// Puts the new content in place; the path it took. Throws LibraryWriteError.
+std::string placeBeside(const std::string& original, const LibraryReplacement& replacement) {
+    const std::string target = freePathBeside(original, replacement.filename);
+    if (const auto* still = std::get_if<LibraryReplacement::Still>(&replacement.content)) {
+        if (const auto failure = AtomicFile::write(target, still->data); !failure.empty())
+            throw LibraryWriteError("The new file could not be written beside " + original + ": " + failure);
+        return target;
+    }
+    // The finished movie is consumed: moved when it is on the same drive, else copied and removed.
+    const auto& movie = std::get<LibraryReplacement::Video>(replacement.content).path;
+    std::error_code error;
+    std::filesystem::rename(movie, target, error);
+    if (error) {
+        std::filesystem::copy_file(movie, target, error);
+        if (error) throw LibraryWriteError("The new file could not be put beside " + original + ": " + error.message());
+        std::filesystem::remove(movie, error);
+    }
+    return target;
+}
+
+std::string sqlValue(const SQLiteValue& value) {
+    if (!value) return "NULL";
+    if (const auto* integer = std::get_if<std::int64_t>(&*value)) return std::to_string(*integer);
+    if (const auto* real = std::get_if<double>(&*value)) return CatalogFiles::sqlReal(*real);
+    return sqlText(std::get<std::string>(*value));
+}
+
+struct Placed {
+    std::string originalID;
+    std::string originalPath;
+    std::string newPath;
+    std::int64_t originalRow = 0;
+    bool isVideo = false;
+};
+
+// The new row: every column of the original's but the ones that describe its file.
+std::int64_t insertReplacement(SQLiteWriter& writer, const Placed& placed) {
+    const std::string table = placed.isVideo ? "VideoTable" : "PhotoTable";
+    const auto columns = writer.rows("PRAGMA table_info(" + table + ")");
+    const auto original = writer.rows("SELECT * FROM " + table + " WHERE id = " + std::to_string(placed.originalRow));
+    if (original.empty()) return -1;
+    struct stat status {};
+    ::stat(placed.newPath.c_str(), &status);
+    std::string names, values;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const std::string name = textValue(columns[i][1]).value_or("");
+        if (name == "id") continue;
+        std::string value = sqlValue(original[0][i]);
+        if (name == "filename") value = sqlText(placed.newPath);
+        else if (name == "filesize") value = std::to_string(status.st_size);
+        else if (name == "timestamp") value = std::to_string(status.st_mtim.tv_sec);
+        else if (name == "md5" || name == "thumbnail_md5" || name == "exif_md5" || name == "transformations" ||
+                 name == "backlinks" || name == "developer")
+            value = "NULL";
+        else if (name == "editable_id" || name == "develop_shotwell_id" || name == "develop_camera_id" ||
+                 name == "develop_embedded_id")
+            value = "-1";
+        else if (name == "file_format")
+            value = std::to_string(pathExtension(placed.newPath) == "png" ? 2 : pathExtension(placed.newPath) == "tif" ||
+                                                                             pathExtension(placed.newPath) == "tiff"
+                                                                         ? 3
+                                                                         : 0);
+        names += (names.empty() ? "" : ", ") + name;
+        values += (values.empty() ? "" : ", ") + value;
+    }
+    writer.run("INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")");
+    return integerValue(writer.rows("SELECT last_insert_rowid()").at(0).at(0)).value_or(-1);
+}
+
+std::string videoID(std::int64_t row) { return "video-" + ShotwellLibrary::photoID(row).substr(5); }
+
+} // namespace
+
+std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryReplacement>& replacements) {
+    if (m_isRunning(m_database)) throw LibraryWriteError(std::string(runningText));
+    // The originals, as the database has them now; identifiers not found are passed over.
+    std::vector<Placed> placed;
+    try {
+        const SQLiteReader reader(m_database, false, std::string(busyText));
+        for (const auto& replacement : replacements) {
+            const bool isVideo = replacement.originalID.starts_with("video-");
+            const auto row = rowOf(isVideo ? "thumb" + replacement.originalID.substr(6) : replacement.originalID);
+            if (!row) continue;
+            const auto rows = reader.rows(std::string("SELECT filename FROM ") + (isVideo ? "VideoTable" : "PhotoTable") +
+                                          " WHERE id = " + std::to_string(*row));
+            if (rows.empty() || !textValue(rows[0][0])) continue;
+            placed.push_back({replacement.originalID, *textValue(rows[0][0]), {}, *row, isVideo});
+        }
+    } catch (const CatalogReadError& error) {
+        throw LibraryWriteError(error.description());
+    }
+    if (placed.empty()) return {};
+    backUp();
+
+    const auto removeNewFiles = [&] {
+        for (const auto& item : placed)
+            if (!item.newPath.empty()) ::unlink(item.newPath.c_str());
+    };
+    try {
+        for (auto& item : placed) {
+            const auto replacement = std::find_if(replacements.begin(), replacements.end(), [&](const LibraryReplacement& r) {
+                return r.originalID == item.originalID;
+            });
+            item.newPath = placeBeside(item.originalPath, *replacement);
+        }
+        inOneTransaction(m_database, [&](SQLiteWriter& writer) {
+            for (const auto& item : placed) {
+                const std::int64_t row = insertReplacement(writer, item);
+                const std::string oldID = item.isVideo ? videoID(item.originalRow) : photoID(item.originalRow);
+                const std::string newID = item.isVideo ? videoID(row) : photoID(row);
+                // Tags list their photos as "<id>,": the new one takes the original's place.
+                writer.run("UPDATE TagTable SET photo_id_list = replace(photo_id_list, " + sqlText(oldID + ",") + ", " +
+                           sqlText(newID + ",") + ") WHERE photo_id_list LIKE " + sqlText("%" + oldID + ",%"));
+                writer.run("UPDATE EventTable SET primary_source_id = " + sqlText(newID) +
+                           " WHERE primary_source_id = " + sqlText(oldID));
+                writer.run(std::string("DELETE FROM ") + (item.isVideo ? "VideoTable" : "PhotoTable") +
+                           " WHERE id = " + std::to_string(item.originalRow));
+            }
+        });
+    } catch (const SQLiteWriter::Failure& failure) {
+        removeNewFiles();
+        throw LibraryWriteError(failure.description());
+    } catch (const LibraryWriteError&) {
+        removeNewFiles();
+        throw;
+    }
+
+    std::vector<std::string> replaced;
+    for (const auto& item : placed) {
+        try {
+            m_trasher->trash(item.originalPath);
+        } catch (const std::exception&) {
+            // The library holds the new file already; the original stays where it was, out of it.
+        }
+        replaced.push_back(item.originalID);
+    }
+    return replaced;
 }
 
 } // namespace vp

@@ -7,6 +7,9 @@
 #pragma once
 
 #include "PhotoLibrary.h"
+#include "engine/cleanup/Trasher.h"
+
+#include <memory>
 
 #include <functional>
 #include <string>
@@ -15,7 +18,7 @@
 
 namespace vp {
 
-class ShotwellLibrary final : public PhotoLibraryMedia, public PhotoLibraryWriting {
+class ShotwellLibrary final : public PhotoLibraryMedia, public PhotoLibraryWriting, public PhotoLibraryReplacing {
 public:
     /// True when a Shotwell that uses the database is running.
     using RunningProbe = std::function<bool(const std::string& database)>;
@@ -25,7 +28,9 @@ public:
     inline static constexpr std::string_view busyText = "Shotwell is busy with it. Try again in a moment.";
     inline static constexpr std::string_view notConnectedDetail = "on a drive that is not connected";
 
-    explicit ShotwellLibrary(std::string database, RunningProbe isRunning = isShotwellRunning);
+    /// `trasher` takes the originals that `replace` replaced (the desktop's Trash by default).
+    explicit ShotwellLibrary(std::string database, RunningProbe isRunning = isShotwellRunning,
+                             std::shared_ptr<Trasher> trasher = nullptr);
 
     /// $XDG_DATA_HOME/shotwell/data/photo.db (XDG_DATA_HOME defaults to ~/.local/share).
     static std::string defaultDatabase();
@@ -58,13 +63,23 @@ public:
     std::optional<std::int64_t> pairedMovieSize(const std::string& id) const override;
     std::optional<StillData> stillData(const std::string& id) const override;
 
+    /// Each new file goes beside its original under the name given (made free with " 2", " 3", ...),
+    /// written under a hidden name first; in one transaction its row takes the original's dates,
+    /// event, flags, rating and tags, and the original's row goes. Only then are the original
+    /// files moved to the Trash. Throws LibraryWriteError; then the database is as it was and
+    /// the new files are gone again.
+    std::vector<std::string> replace(const std::vector<LibraryReplacement>& replacements) override;
+
     /// "thumb" and the row id in 16 hexadecimal digits, as Shotwell names its photos.
     static std::string photoID(std::int64_t row);
     static std::optional<std::int64_t> rowOf(std::string_view id);
 
 private:
+    void backUp() const;
+
     std::string m_database;
     RunningProbe m_isRunning;
+    std::shared_ptr<Trasher> m_trasher;
 };
 
 } // namespace vp

@@ -17,6 +17,8 @@
 
 namespace vp::testing {
 
+std::optional<std::string> makeShotwellDatabaseOnce(const std::string& home, int attempt, std::string& why);
+
 namespace {
 
 bool onPath(const std::string& program) {
@@ -38,7 +40,9 @@ std::int64_t lastRow(const std::string& database, const std::string& table) {
 
 } // namespace
 
-ShotwellProcess::ShotwellProcess(const std::string& home) : m_home(home) {
+ShotwellProcess::ShotwellProcess(const std::string& home, int attempt) : m_home(home) {
+    // A display number of this process's own: two "xvfb-run -a" started at once can pick the same.
+    const std::string display = std::to_string(200 + (::getpid() * 7 + attempt * 131) % 700);
     const std::string log = home + "/shotwell-output.log";
     m_pid = ::fork();
     if (m_pid != 0) {
@@ -62,7 +66,8 @@ ShotwellProcess::ShotwellProcess(const std::string& home) : m_home(home) {
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
-    ::execlp("timeout", "timeout", "-k", "5", "120", "xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "dbus-run-session",
+    ::execlp("timeout", "timeout", "-k", "5", "120", "xvfb-run", "-n", display.c_str(), "-s", "-screen 0 1024x768x24",
+             "dbus-run-session",
              "--", "shotwell", "--no-startup-progress", static_cast<char*>(nullptr));
     ::_exit(127);
 }
@@ -98,8 +103,14 @@ bool ShotwellProcess::isAvailable() {
 }
 
 std::optional<std::string> makeShotwellDatabase(const std::string& home, std::string& why) {
+    for (int attempt = 0; attempt < 3; ++attempt)
+        if (auto made = makeShotwellDatabaseOnce(home, attempt, why)) return made;
+    return std::nullopt;
+}
+
+std::optional<std::string> makeShotwellDatabaseOnce(const std::string& home, int attempt, std::string& why) {
     const std::string database = home + "/.local/share/shotwell/data/photo.db";
-    ShotwellProcess shotwell(home);
+    ShotwellProcess shotwell(home, attempt);
     for (int tenth = 0; tenth < 900; ++tenth) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (!shotwell.isRunning()) break;

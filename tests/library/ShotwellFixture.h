@@ -17,7 +17,8 @@ namespace vp::testing {
 /// time-out ends it in any case after two minutes.
 class ShotwellProcess {
 public:
-    explicit ShotwellProcess(const std::string& home);
+    /// `attempt` picks another virtual display for a second try.
+    explicit ShotwellProcess(const std::string& home, int attempt = 0);
     ~ShotwellProcess();
     ShotwellProcess(const ShotwellProcess&) = delete;
     ShotwellProcess& operator=(const ShotwellProcess&) = delete;
