@@ -365,6 +365,20 @@ private Q_SLOTS:
                  ThumbnailLoader::State::ready);
         QVERIFY(!tile.isNull());
         save(*window, "19-library-results");
+        // Compared side by side from the library's previews too.
+        bool previewed = false;
+        window->runDialog = [&](QDialog& dialog) {
+            if (auto* compare = qobject_cast<CompareDialog*>(&dialog)) {
+                compare->waitUntilLoaded();
+                const auto panes = compare->findChildren<ComparePane*>();
+                previewed = panes.size() == 2 && std::all_of(panes.begin(), panes.end(), [](ComparePane* pane) {
+                                return !pane->image().isNull();
+                            });
+            }
+            return int(QDialog::Accepted);
+        };
+        window->openCompare({model->result()->groups[0].members[0].path, model->result()->groups[0].members[1].path});
+        QVERIFY(previewed);
 
         model->markSuggested();
         QStringList said;
