@@ -32,6 +32,20 @@ bool isFolder(const std::string& path) {
 
 std::string notAFolder(const std::string& path) { return lastPathComponent(path) + " is not a folder"; }
 
+/// A catalog read again and scanned; a catalog that cannot be read is the sentence that says why.
+template <class ReadAndScan>
+std::function<Result<ScanResult, std::string>(const CancellationFlag&, const ScanProgressCallback&)>
+catalogStage(std::string url, bool measure, ReadAndScan readAndScan) {
+    return [url = std::move(url), measure, readAndScan](const CancellationFlag& cancel,
+                                                        const ScanProgressCallback& progress) -> Result<ScanResult, std::string> {
+        try {
+            return readAndScan(url, measure, cancel, progress);
+        } catch (const CatalogReadError& error) {
+            return Unexpected{error.description()};
+        }
+    };
+}
+
 } // namespace
 
 PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, MainQueue& mainQueue,
@@ -284,26 +298,16 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t> downloadLimit) {
 PhotoCleanupModel::ExactStage PhotoCleanupModel::exactStage() const {
     const bool measure = needsSimilarity();
     switch (m_scope) {
-    case Scope::lightroom: {
-        const std::string url = m_lightroom.url.value_or("");
-        return [url, measure](const CancellationFlag& cancel, const ScanProgressCallback& progress) -> Result<ScanResult, std::string> {
-            try {
-                return LightroomScanner::scan(LightroomCatalog::read(url), measure, cancel, progress);
-            } catch (const CatalogReadError& error) {
-                return Unexpected{error.description()};
-            }
-        };
-    }
-    case Scope::captureOne: {
-        const std::string url = m_captureOne.url.value_or("");
-        return [url, measure](const CancellationFlag& cancel, const ScanProgressCallback& progress) -> Result<ScanResult, std::string> {
-            try {
-                return CaptureOneScanner::scan(CaptureOneCatalog::read(url), measure, cancel, progress);
-            } catch (const CatalogReadError& error) {
-                return Unexpected{error.description()};
-            }
-        };
-    }
+    case Scope::lightroom:
+        return catalogStage(m_lightroom.url.value_or(""), measure, [](const std::string& url, bool keep, const CancellationFlag& cancel,
+                                                                       const ScanProgressCallback& progress) {
+            return LightroomScanner::scan(LightroomCatalog::read(url), keep, cancel, progress);
+        });
+    case Scope::captureOne:
+        return catalogStage(m_captureOne.url.value_or(""), measure, [](const std::string& url, bool keep, const CancellationFlag& cancel,
+                                                                        const ScanProgressCallback& progress) {
+            return CaptureOneScanner::scan(CaptureOneCatalog::read(url), keep, cancel, progress);
+        });
     case Scope::folders:
     case Scope::photosLibrary: break;
     }
