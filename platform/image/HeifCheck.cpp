@@ -14,6 +14,11 @@
 // A tile grid's tiles are decoded one after another on the calling thread: the scan already
 // decodes a picture per core.
 //
+// The decoder is deterministic, so what it makes of a coded picture is a property of the coded
+// bytes: a stream identical to one already decoded in this process (the same picture in a file
+// whose metadata was edited, or copied into another container) is known by its SHA-256 and not
+// decoded again. libheif still reads and checks the file's own container and extents.
+//
 // Only what libvips is sure to accept is called complete: 8-bit 4:2:0 pictures of the Main
 // profiles, decoded without a single error (FFmpeg is told to stop at the first one). Anything
 // else (a refusal, another codec, a layout the libde265 build or the conversion to RGB might
@@ -21,6 +26,8 @@
 // and none is accepted that this check has not decoded through.
 
 #include "Decoders.h"
+
+#include "engine/common/Digest.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -31,7 +38,10 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <semaphore>
 #include <thread>
 #include <vector>
@@ -50,6 +60,39 @@ struct DecodedPictures {
     bool allPlain = true; ///< every one 8-bit 4:2:0 Main, decoded without an error
 };
 thread_local DecodedPictures decodedHere;
+
+/// What decoding one coded stream gave: one picture of this size, plain or not.
+struct DecodedStream {
+    int width = 0;
+    int height = 0;
+    bool plain = false;
+};
+
+/// The streams already decoded through, by the SHA-256 of their bytes. Bounded: forgotten all at
+/// once when full, which costs only decodes.
+class DecodedStreams {
+public:
+    std::optional<DecodedStream> find(const std::string& digest) {
+        const std::lock_guard lock(m_mutex);
+        const auto found = m_streams.find(digest);
+        if (found == m_streams.end()) return std::nullopt;
+        return found->second;
+    }
+    void remember(const std::string& digest, const DecodedStream& stream) {
+        const std::lock_guard lock(m_mutex);
+        if (m_streams.size() >= 4096) m_streams.clear();
+        m_streams.insert_or_assign(digest, stream);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<std::string, DecodedStream> m_streams;
+};
+
+DecodedStreams& decodedStreams() {
+    static DecodedStreams streams;
+    return streams;
+}
 
 // ---- an HEVC decoder for libheif on FFmpeg. Registered on the check's own contexts only, so
 // thumbnails and every other libvips load keep libheif's own decoder.
@@ -108,12 +151,12 @@ bool isPlainFrame(const AVCodecContext& codec, const AVFrame& frame) {
     return main && layout && frame.decode_error_flags == 0 && (frame.flags & AV_FRAME_FLAG_CORRUPT) == 0;
 }
 
-/// The luma plane of `frame` as a one-plane libheif image.
-heif_error toLumaImage(const AVFrame& frame, heif_image** out) {
-    heif_error error = heif_image_create(frame.width, frame.height, heif_colorspace_monochrome,
-                                         heif_chroma_monochrome, out);
+/// A one-plane libheif image of the luma of `frame`, or blank for a stream decoded before (its
+/// pixels are only rotated or cropped by libheif, never judged).
+heif_error toLumaImage(int width, int height, const AVFrame* frame, heif_image** out) {
+    heif_error error = heif_image_create(width, height, heif_colorspace_monochrome, heif_chroma_monochrome, out);
     if (error.code != heif_error_Ok) return error;
-    error = heif_image_add_plane(*out, heif_channel_Y, frame.width, frame.height, 8);
+    error = heif_image_add_plane(*out, heif_channel_Y, width, height, 8);
     if (error.code != heif_error_Ok) {
         heif_image_release(*out);
         *out = nullptr;
@@ -121,16 +164,19 @@ heif_error toLumaImage(const AVFrame& frame, heif_image** out) {
     }
     int stride = 0;
     std::uint8_t* target = heif_image_get_plane(*out, heif_channel_Y, &stride);
-    for (int row = 0; row < frame.height; ++row)
-        std::memcpy(target + static_cast<std::ptrdiff_t>(row) * stride,
-                    frame.data[0] + static_cast<std::ptrdiff_t>(row) * frame.linesize[0],
-                    static_cast<std::size_t>(frame.width));
+    for (int row = 0; row < height; ++row) {
+        std::uint8_t* line = target + static_cast<std::ptrdiff_t>(row) * stride;
+        if (frame != nullptr)
+            std::memcpy(line, frame->data[0] + static_cast<std::ptrdiff_t>(row) * frame->linesize[0],
+                        static_cast<std::size_t>(width));
+        else
+            std::memset(line, 0, static_cast<std::size_t>(width));
+    }
     return ok;
 }
 
-heif_error decodeImage(void* raw, heif_image** out) {
-    *out = nullptr;
-    auto& stream = static_cast<Decoder*>(raw)->stream;
+/// Decodes `stream` through, one picture expected, and hands its luma to libheif.
+heif_error decodeStream(std::vector<std::uint8_t>& stream, heif_image** out, DecodedStream& decoded) {
     const AVCodec* hevc = avcodec_find_decoder(AV_CODEC_ID_HEVC);
     if (hevc == nullptr) return failed;
     const std::unique_ptr<AVCodecContext, CodecDeleter> codec(avcodec_alloc_context3(hevc));
@@ -152,20 +198,36 @@ heif_error decodeImage(void* raw, heif_image** out) {
     int pictures = 0;
     int received = 0;
     while ((received = avcodec_receive_frame(codec.get(), frame.get())) == 0) {
-        ++pictures;
-        if (!isPlainFrame(*codec, *frame)) decodedHere.allPlain = false;
-        if (*out != nullptr) heif_image_release(*out);
-        *out = nullptr;
-        const heif_error error = toLumaImage(*frame, out);
+        if (++pictures > 1) break;
+        decoded = {frame->width, frame->height, isPlainFrame(*codec, *frame)};
+        const heif_error error = toLumaImage(frame->width, frame->height, frame.get(), out);
         av_frame_unref(frame.get());
         if (error.code != heif_error_Ok) return error;
     }
-    if (received != AVERROR_EOF || pictures != 1) {
+    return received == AVERROR_EOF && pictures == 1 ? ok : failed;
+}
+
+heif_error decodeImage(void* raw, heif_image** out) {
+    *out = nullptr;
+    auto& stream = static_cast<Decoder*>(raw)->stream;
+    const std::string digest =
+        sha256Hex(std::string_view(reinterpret_cast<const char*>(stream.data()), stream.size()));
+    heif_error error = ok;
+    std::optional<DecodedStream> decoded = decodedStreams().find(digest);
+    if (decoded) {
+        error = toLumaImage(decoded->width, decoded->height, nullptr, out);
+    } else {
+        decoded.emplace();
+        error = decodeStream(stream, out, *decoded);
+        if (error.code == heif_error_Ok) decodedStreams().remember(digest, *decoded);
+    }
+    if (error.code != heif_error_Ok) {
         if (*out != nullptr) heif_image_release(*out);
         *out = nullptr;
-        return failed;
+        return error;
     }
     ++decodedHere.count;
+    decodedHere.allPlain = decodedHere.allPlain && decoded->plain;
     return ok;
 }
 
