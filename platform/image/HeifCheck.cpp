@@ -184,6 +184,8 @@ heif_error decodeStream(std::vector<std::uint8_t>& stream, heif_image** out, Dec
     const std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
     if (!codec || !packet || !frame) return failed;
     codec->thread_count = 1;
+    // A stream's own header may claim more than the container's: refused before any allocation.
+    codec->max_pixels = maximumPixels;
     codec->skip_loop_filter = AVDISCARD_ALL; // deblocking only: every coded byte is still decoded
     codec->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CRCCHECK;
     if (avcodec_open2(codec.get(), hevc, nullptr) < 0) return failed;
