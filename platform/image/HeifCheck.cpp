@@ -9,7 +9,8 @@
 //   - the in-loop filters (deblocking), which smooth reconstructed pixels after the fact and
 //     read no bytes;
 //   - the colour conversion to RGB: libheif is handed the luma plane alone, so it has no
-//     chroma to convert (the decoded picture's own layout is checked here instead);
+//     chroma to convert (the decoded picture's own layout is checked here instead); a tile grid
+//     is still pasted into planar RGB, from the luma;
 //   - the shrinking libvips does after the decode.
 // A tile grid's tiles are decoded one after another on the calling thread: the scan already
 // decodes a picture per core.
@@ -249,6 +250,12 @@ struct ImageDeleter {
     void operator()(heif_image* image) const { heif_image_release(image); }
 };
 
+/// The plane that carries the picture's full size: the luma handed over above, or the first of
+/// the planar RGB libheif pastes a tile grid into.
+heif_channel mainChannel(const heif_image* image) {
+    return heif_image_has_channel(image, heif_channel_Y) != 0 ? heif_channel_Y : heif_channel_R;
+}
+
 bool quietFfmpeg() {
     // A damaged picture is an outcome the caller reports, not a message for the terminal.
     av_log_set_level(AV_LOG_QUIET);
@@ -296,8 +303,8 @@ HeifCheck heifDecodesFully(const std::string& path) {
     if (error.code != heif_error_Ok || !image || decodedHere.count == 0 || !decodedHere.allPlain)
         return HeifCheck::unsure;
     // libvips refuses a decode whose size differs from the header's.
-    if (heif_image_get_width(image.get(), heif_channel_Y) != width ||
-        heif_image_get_height(image.get(), heif_channel_Y) != height)
+    if (heif_image_get_width(image.get(), mainChannel(image.get())) != width ||
+        heif_image_get_height(image.get(), mainChannel(image.get())) != height)
         return HeifCheck::unsure;
     return HeifCheck::complete;
 }

@@ -86,6 +86,8 @@ INSTANTIATE_TEST_SUITE_P(DecodeCheck, DamagedPictures,
                                            Corpus{"chroma444.heic", "[Q=80,subsample_mode=off]", 320, 240},
                                            Corpus{"deep.heic", "[Q=80,bitdepth=10]", 320, 240},
                                            Corpus{"alpha.heic", "[Q=80]", 320, 240, true},
+                                           // libheif stores a picture of odd size as a grid of tiles
+                                           Corpus{"grid.heic", "[Q=75]", 311, 201},
                                            Corpus{"photo.jpg", "[Q=90]", 640, 480},
                                            Corpus{"progressive.jpg", "[Q=85,interlace]", 480, 360},
                                            Corpus{"screen.png", "[compression=6]", 400, 300},
@@ -116,10 +118,12 @@ TEST(DecodeCheck, TheHeicCheckDecidesPlainPicturesAndLeavesTheRestToLibvips) {
     writeNoisyPicture(dir / "chroma444.heic", 320, 240, "[Q=80,subsample_mode=off]");
     writeNoisyPicture(dir / "deep.heic", 320, 240, "[Q=80,bitdepth=10]");
     writeNoisyPicture(dir / "alpha.heic", 320, 240, "[Q=80]", true);
+    writeNoisyPicture(dir / "grid.heic", 311, 201, "[Q=80]");
     EXPECT_EQ(ImageDecoders::heifDecodesFully(dir / "plain.heic"), HeifCheck::complete);
+    EXPECT_EQ(ImageDecoders::heifDecodesFully(dir / "grid.heic"), HeifCheck::complete);
     for (const char* name : {"chroma444.heic", "deep.heic", "alpha.heic"})
         EXPECT_EQ(ImageDecoders::heifDecodesFully(dir / name), HeifCheck::unsure) << name;
-    for (const char* name : {"plain.heic", "chroma444.heic", "deep.heic", "alpha.heic"})
+    for (const char* name : {"plain.heic", "grid.heic", "chroma444.heic", "deep.heic", "alpha.heic"})
         EXPECT_TRUE(Images::decodesFully(dir / name)) << name;
 }
 
