@@ -9,7 +9,7 @@ packages=(
   nlohmann-json3-dev
   libssl-dev
   libvips-dev libvips-tools zlib1g-dev
-  libraw-dev libheif-dev libde265-dev
+  libraw-dev libheif-dev libde265-dev libavcodec-dev  # FFmpeg's HEVC decoder checks HEIC pictures
   libtiff-dev
   libplist-dev
   libsqlite3-dev

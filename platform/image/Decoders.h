@@ -34,6 +34,8 @@ enum class HeifCheck { complete, unsure };
 /// True when libvips would read the file with its HEIF loader.
 bool isHeif(const std::string& path);
 HeifCheck heifDecodesFully(const std::string& path);
+/// The HEVC decoder the fast HEIC check uses, and its version.
+std::string heifCheckRevision();
 
 /// Header facts of a file libvips can open (JPEG, PNG, HEIC/HEIF, TIFF, GIF, WebP, ...).
 Result<ImageProperties, ImageFailure> vipsProperties(const std::string& path);

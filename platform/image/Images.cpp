@@ -134,8 +134,8 @@ bool decodes(const std::string& path, Check check) {
         case RawDecoding::notRaw: break;
         }
     }
-    // A HEIC decodes without its colour conversion and in-loop filters; anything that does not
-    // go through there is judged by libvips, as before.
+    // A HEIC decodes through FFmpeg without its colour conversion and in-loop filters; anything
+    // that check is unsure of is judged by libvips, as before.
     if (check == Check::fast && ImageDecoders::isHeif(readPath) &&
         ImageDecoders::heifDecodesFully(readPath) == ImageDecoders::HeifCheck::complete)
         return true;
@@ -152,7 +152,8 @@ bool decodesFullyThroughVips(const std::string& path) { return decodes(path, Che
 
 std::string decoderRevision() {
     // The number after "check" changes whenever a verdict of this file's checks would.
-    return "check 1; " + ImageDecoders::vipsRevision() + "; " + ImageDecoders::rawRevision();
+    return "check 2; " + ImageDecoders::vipsRevision() + "; " + ImageDecoders::heifCheckRevision() + "; " +
+           ImageDecoders::rawRevision();
 }
 
 Result<Bitmap, ImageFailure> greySquare(const Bitmap& image, int side) {

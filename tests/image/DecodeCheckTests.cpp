@@ -1,6 +1,8 @@
-// The full-decode check was made faster (HEIC without colour conversion and in-loop filters); it
-// must refuse exactly what the libvips check refuses. A corpus of real pictures, cut at many
-// places and damaged in their coded data, is judged by both.
+// The full-decode check was made faster (HEIC through FFmpeg without colour conversion and
+// in-loop filters, each coded stream decoded once); it must refuse exactly what the libvips check
+// refuses. A corpus of real pictures, cut at many places and damaged in their coded data, is
+// judged by both.
+#include "platform/image/Decoders.h"
 #include "platform/image/Images.h"
 
 #include "tests/support/TempDir.h"
@@ -13,17 +15,17 @@ namespace {
 
 using testing::TempDir;
 
-/// A photo-like picture: blurred noise in three bands, which codes to dense entropy data as a
-/// photo's fine detail does (a flat test card would code to a few hundred bytes).
-void writeNoisyPicture(const std::string& path, int width, int height, const char* options = "") {
+/// A photo-like picture: blurred noise in three bands (four with `alpha`), which codes to dense
+/// entropy data as a photo's fine detail does (a flat test card would code to a few hundred bytes).
+void writeNoisyPicture(const std::string& path, int width, int height, const char* options = "", bool alpha = false) {
     ASSERT_EQ(VIPS_INIT("decode-check-tests"), 0);
     using vips::VImage;
     std::vector<VImage> bands;
-    for (int band = 0; band < 3; ++band)
+    for (int band = 0; band < (alpha ? 4 : 3); ++band)
         bands.push_back(VImage::gaussnoise(width, height,
                                            VImage::option()->set("mean", 100 + 20 * band)->set("sigma", 60)->set("seed", band))
                             .gaussblur(1.5));
-    VImage picture = bands[0].bandjoin({bands[1], bands[2]}).cast(VIPS_FORMAT_UCHAR);
+    VImage picture = VImage::bandjoin(bands).cast(VIPS_FORMAT_UCHAR);
     picture = picture.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
     picture.write_to_file((path + options).c_str());
 }
@@ -33,6 +35,7 @@ struct Corpus {
     const char* options;
     int width;
     int height;
+    bool alpha = false;
 };
 
 class DamagedPictures : public ::testing::TestWithParam<Corpus> {};
@@ -41,7 +44,7 @@ TEST_P(DamagedPictures, AreRefusedExactlyAsTheLibvipsCheckRefusesThem) {
     TempDir dir;
     const Corpus& corpus = GetParam();
     const std::string original = dir / corpus.name;
-    writeNoisyPicture(original, corpus.width, corpus.height, corpus.options);
+    writeNoisyPicture(original, corpus.width, corpus.height, corpus.options, corpus.alpha);
     const std::string bytes = testing::readFile(original);
     ASSERT_GT(bytes.size(), 4096u);
     ASSERT_TRUE(Images::decodesFully(original));
@@ -80,6 +83,11 @@ TEST_P(DamagedPictures, AreRefusedExactlyAsTheLibvipsCheckRefusesThem) {
 INSTANTIATE_TEST_SUITE_P(DecodeCheck, DamagedPictures,
                          ::testing::Values(Corpus{"photo.heic", "[Q=70]", 640, 480},
                                            Corpus{"portrait.heic", "[Q=90]", 360, 500},
+                                           Corpus{"chroma444.heic", "[Q=80,subsample_mode=off]", 320, 240},
+                                           Corpus{"deep.heic", "[Q=80,bitdepth=10]", 320, 240},
+                                           Corpus{"alpha.heic", "[Q=80]", 320, 240, true},
+                                           // libheif stores a picture of odd size as a grid of tiles
+                                           Corpus{"grid.heic", "[Q=75]", 311, 201},
                                            Corpus{"photo.jpg", "[Q=90]", 640, 480},
                                            Corpus{"progressive.jpg", "[Q=85,interlace]", 480, 360},
                                            Corpus{"screen.png", "[compression=6]", 400, 300},
@@ -99,6 +107,57 @@ TEST(DecodeCheck, ACutHeicIsRefused) {
     const std::string bytes = testing::readFile(path);
     testing::writeFile(path, bytes.substr(0, bytes.size() - bytes.size() / 3));
     EXPECT_FALSE(Images::decodesFully(path));
+}
+
+// The fast check decides plain pictures itself (a decoder plugin libheif never picks would
+// leave every picture to libvips, silently slow) and leaves the others to libvips.
+TEST(DecodeCheck, TheHeicCheckDecidesPlainPicturesAndLeavesTheRestToLibvips) {
+    TempDir dir;
+    using ImageDecoders::HeifCheck;
+    writeNoisyPicture(dir / "plain.heic", 320, 240, "[Q=80]");
+    writeNoisyPicture(dir / "chroma444.heic", 320, 240, "[Q=80,subsample_mode=off]");
+    writeNoisyPicture(dir / "deep.heic", 320, 240, "[Q=80,bitdepth=10]");
+    writeNoisyPicture(dir / "alpha.heic", 320, 240, "[Q=80]", true);
+    writeNoisyPicture(dir / "grid.heic", 311, 201, "[Q=80]");
+    EXPECT_EQ(ImageDecoders::heifDecodesFully(dir / "plain.heic"), HeifCheck::complete);
+    EXPECT_EQ(ImageDecoders::heifDecodesFully(dir / "grid.heic"), HeifCheck::complete);
+    for (const char* name : {"chroma444.heic", "deep.heic", "alpha.heic"})
+        EXPECT_EQ(ImageDecoders::heifDecodesFully(dir / name), HeifCheck::unsure) << name;
+    for (const char* name : {"plain.heic", "grid.heic", "chroma444.heic", "deep.heic", "alpha.heic"})
+        EXPECT_TRUE(Images::decodesFully(dir / name)) << name;
+}
+
+/// The offset of the first box of this type, whatever its depth.
+std::size_t boxAt(const std::string& bytes, const char* type) {
+    const std::size_t at = bytes.find(type);
+    return at == std::string::npos ? at : at - 4;
+}
+
+// A coded stream decoded once is not decoded again, but each file's container is still read: the
+// same stream behind other metadata decodes, behind a broken or cut container it does not.
+TEST(DecodeCheck, AStreamDecodedBeforeStillNeedsItsOwnFileToBeWhole) {
+    TempDir dir;
+    const std::string original = dir / "original.heic";
+    writeNoisyPicture(original, 480, 360, "[Q=75]");
+    ASSERT_TRUE(Images::decodesFully(original));
+    const std::string bytes = testing::readFile(original);
+
+    const std::string retagged = dir / "retagged.heic";
+    testing::writeFile(retagged, bytes + std::string("\0\0\0\x10" "free" "edited!!", 16));
+    EXPECT_TRUE(Images::decodesFully(retagged));
+
+    // The size property claims twice the width the stream decodes to.
+    std::string resized = bytes;
+    const std::size_t ispe = boxAt(resized, "ispe");
+    ASSERT_NE(ispe, std::string::npos);
+    resized[ispe + 14] = static_cast<char>(resized[ispe + 14] + 1);
+    testing::writeFile(dir / "resized.heic", resized);
+    EXPECT_EQ(Images::decodesFully(dir / "resized.heic"), Images::decodesFullyThroughVips(dir / "resized.heic"));
+
+    // The item's extent reaches past the end of the file: the stream is the same up to the cut.
+    testing::writeFile(dir / "cut.heic", bytes.substr(0, bytes.size() - 1));
+    EXPECT_FALSE(Images::decodesFullyThroughVips(dir / "cut.heic"));
+    EXPECT_FALSE(Images::decodesFully(dir / "cut.heic"));
 }
 
 } // namespace
