@@ -188,9 +188,28 @@ Result<CompressionReport, CompressionRefusal> VideoCompressor::compress(const Co
                                                                         const CompressionApproval& approval,
                                                                         const CancellationFlag& cancel,
                                                                         const Progress& progress) const {
+    std::vector<Planned> files;
+    for (const VideoItem& video : plan.videos)
+        files.push_back({video.path, video.snapshot.size, [&video, &cancel](const std::function<void(double)>& share) {
+                             return Job{video.path, video.snapshot, video.path,
+                                        [&, share](const std::string& temporary) {
+                                            return exportCopy(video.path, temporary, cancel, share);
+                                        },
+                                        [&](const std::string& temporary) {
+                                            return verify(temporary, video.path, video.snapshot.size);
+                                        }};
+                         }});
+    return run(plan.id, approval, plan.roots, files, cancel, progress);
+}
+
+Result<CompressionReport, CompressionRefusal> VideoCompressor::run(const Uuid& planID, const CompressionApproval& approval,
+                                                                   const std::vector<std::string>& roots,
+                                                                   const std::vector<Planned>& files,
+                                                                   const CancellationFlag& cancel,
+                                                                   const Progress& progress) const {
     using Kind = CompressionRefusal::Kind;
-    if (approval.planID != plan.id) return Unexpected{CompressionRefusal{Kind::approvalDoesNotMatch, {}}};
-    const std::string url = CompressionJournal::pathFor(directory, plan.id);
+    if (approval.planID != planID) return Unexpected{CompressionRefusal{Kind::approvalDoesNotMatch, {}}};
+    const std::string url = CompressionJournal::pathFor(directory, planID);
     if (exists(url)) return Unexpected{CompressionRefusal{Kind::alreadyRun, {}}};
     const Timestamp started = now();
     try {
@@ -200,32 +219,33 @@ Result<CompressionReport, CompressionRefusal> VideoCompressor::compress(const Co
         return Unexpected{CompressionRefusal{Kind::journalUnavailable, error.what()}};
     }
 
-    CompressionProgress state{0, static_cast<std::int64_t>(plan.videos.size()), 0, 0, plan.totalBytes()};
-    CompressionReport report{plan.id, started, {}, url};
-    for (const VideoItem& video : plan.videos) {
+    std::int64_t totalBytes = 0;
+    for (const Planned& file : files) totalBytes += file.size;
+    CompressionProgress state{0, static_cast<std::int64_t>(files.size()), 0, 0, totalBytes};
+    CompressionReport report{planID, started, {}, url};
+    for (const Planned& file : files) {
         CompressionOutcome outcome;
+        std::optional<std::string> final;
         if (cancel.isCancelled()) {
             outcome = CompressionOutcome::skipped(std::string(stoppedBefore));
         } else {
-            const auto share = [&](double fraction) {
+            const Job job = file.job([&](double fraction) {
                 state.current = fraction;
                 if (progress) progress(state);
-            };
-            Job job{video.path, video.snapshot, video.path,
-                    [&](const std::string& temporary) { return exportCopy(video.path, temporary, cancel, share); },
-                    [&](const std::string& temporary) { return verify(temporary, video.path, video.snapshot.size); }};
-            outcome = replaceOne(job, plan.roots, url, cancel);
+            });
+            if (job.final != job.path) final = job.final;
+            outcome = replaceOne(job, roots, url, cancel);
         }
         try {
-            CompressionJournal::append(url, {Entry::Step::done, video.path, std::nullopt, std::nullopt, video.snapshot.size,
-                                             outcome, std::nullopt, std::nullopt});
+            CompressionJournal::append(url, {Entry::Step::done, file.path, std::nullopt, std::nullopt, file.size, outcome,
+                                             std::nullopt, final});
         } catch (const std::exception&) {
             // The intent and trash lines still tell the recovery where the files are.
         }
-        report.items.push_back({video.path, video.snapshot.size, outcome, std::nullopt});
+        report.items.push_back({file.path, file.size, outcome, final});
         ++state.done;
         state.current = 0;
-        state.bytesDone += video.snapshot.size;
+        state.bytesDone += file.size;
         if (progress) progress(state);
     }
     return report;

@@ -7,6 +7,7 @@
 
 #include "Compression.h"
 #include "CompressionJournal.h"
+#include "ImageCompression.h"
 
 #include "engine/cleanup/Trasher.h"
 #include "engine/common/Result.h"
@@ -65,6 +66,13 @@ public:
     Result<CompressionReport, CompressionRefusal> compress(const CompressionPlan& plan, const CompressionApproval& approval,
                                                            const CancellationFlag& cancel, const Progress& progress = {}) const;
 
+    /// Replaces JPEG and TIFF photos with HEIC copies beside them through the same routine and
+    /// journal; a photo's copy takes the name with the extension "heic".
+    Result<CompressionReport, CompressionRefusal> compressImages(const ImageCompressionPlan& plan,
+                                                                 const CompressionApproval& approval,
+                                                                 const CancellationFlag& cancel,
+                                                                 const Progress& progress = {}) const;
+
     /// Checks, copies, verifies and swaps one file; journals intent and trash lines to
     /// `journal` (the caller writes the "done" line with the answer).
     CompressionOutcome replaceOne(const Job& job, const std::vector<std::string>& roots, const std::string& journal,
@@ -98,6 +106,19 @@ public:
     static constexpr std::string_view interruptedBefore = "The app stopped before this one finished; the original is untouched.";
     static constexpr std::string_view cannotStart = "Could not start the export.";
     static constexpr std::string_view cannotCheck = "Could not check the copy.";
+
+private:
+    /// One file of a plan: its size as planned and the job, made when its turn comes with the
+    /// callback that reports the share of it done.
+    struct Planned {
+        std::string path;
+        std::int64_t size = 0;
+        std::function<Job(const std::function<void(double)>& share)> job;
+    };
+    Result<CompressionReport, CompressionRefusal> run(const Uuid& planID, const CompressionApproval& approval,
+                                                      const std::vector<std::string>& roots,
+                                                      const std::vector<Planned>& files, const CancellationFlag& cancel,
+                                                      const Progress& progress) const;
 };
 
 } // namespace vp
