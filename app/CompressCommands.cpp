@@ -5,7 +5,9 @@
 #include "engine/cleanup/CleanupExecutor.h"
 #include "engine/cleanup/Trasher.h"
 #include "engine/common/Text.h"
+#include "engine/media/ImageCompression.h"
 #include "engine/media/LivePhotoPlanner.h"
+#include "engine/scan/ExactMatcher.h"
 #include "engine/media/MediaScanner.h"
 #include "engine/media/VideoCompressor.h"
 #include "model/AppFolders.h"
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -67,8 +70,7 @@ Result<Options, std::string> parse(const std::vector<std::string>& arguments) {
         options.*flag = true;
     }
     if (options.help) return options;
-    if (options.images) return Unexpected{std::string("compress --images is not available yet: converting photos to HEIC comes later.")};
-    if (!options.videos && !options.livePhotos) options.videos = options.livePhotos = true;
+    if (!options.videos && !options.livePhotos && !options.images) options.videos = options.livePhotos = options.images = true;
     if (options.folders.empty()) return Unexpected{std::string("compress needs at least one folder (velmo-pristel compress --help).")};
     if (options.json && !options.yes && !options.dryRun)
         return Unexpected{std::string("compress --json needs --yes or --dry-run: it never asks.")};
@@ -173,12 +175,30 @@ void printPlan(const MediaScan& scan, const Options& options, const CompressionP
     }
 }
 
-std::string question(std::size_t videos, std::size_t pairs) {
-    std::string text;
-    if (videos > 0) text = "Compress " + std::to_string(videos) + (videos == 1 ? " video" : " videos");
+void printImages(const ImageScan& scan, const ImageCompressionPlan& plan) {
+    if (plan.images.empty()) std::puts("No photo here would shrink by 15% or more as HEIC.");
+    else
+        std::printf("Photos to convert to HEIC (%zu, %s, about %s saved, measured on %lld):\n", plan.images.size(),
+                    bytesText(plan.totalBytes()).c_str(), bytesText(plan.estimatedSavings()).c_str(),
+                    static_cast<long long>(scan.sampled));
+    for (const auto& image : plan.images)
+        std::printf("  %s \u2192 about %s  %s\n", bytesText(image.snapshot.size).c_str(),
+                    bytesText(image.estimatedSize.value_or(0)).c_str(), shown(image.path).c_str());
+    std::size_t leftAlone = 0;
+    for (const auto& image : scan.images) leftAlone += image.leftAlone ? 1 : 0;
+    if (leftAlone > 0) std::printf("Photos left alone (%zu):\n", leftAlone);
+    for (const auto& image : scan.images)
+        if (image.leftAlone) std::printf("  %s: %s\n", displayable(*image.leftAlone).c_str(), shown(image.path).c_str());
+}
+
+std::string question(std::size_t videos, std::size_t pairs, std::size_t photos) {
+    std::vector<std::string> parts;
+    if (videos > 0) parts.push_back("compress " + std::to_string(videos) + (videos == 1 ? " video" : " videos"));
     if (pairs > 0)
-        text += (text.empty() ? "Keep" : " and keep") + std::string(" only the stills of ") + std::to_string(pairs) +
-                (pairs == 1 ? " Live Photo" : " Live Photos");
+        parts.push_back("keep only the stills of " + std::to_string(pairs) + (pairs == 1 ? " Live Photo" : " Live Photos"));
+    if (photos > 0) parts.push_back("convert " + std::to_string(photos) + (photos == 1 ? " photo" : " photos") + " to HEIC");
+    std::string text = joined(parts, " and ");
+    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     return text + "? The originals go to the Trash. [y/N] ";
 }
 
@@ -200,8 +220,9 @@ void printCompression(const CompressionReport& report) {
         const std::string word(item.outcome.word());
         switch (item.outcome.kind) {
         case CompressionOutcome::Kind::compressed:
-            std::printf("%s: %s  %s \u2192 %s\n", word.c_str(), shown(item.path).c_str(), bytesText(item.originalSize).c_str(),
-                        bytesText(item.outcome.newSize).c_str());
+            std::printf("%s: %s  %s \u2192 %s%s\n", word.c_str(), shown(item.path).c_str(), bytesText(item.originalSize).c_str(),
+                        bytesText(item.outcome.newSize).c_str(),
+                        item.replacedBy ? ("  as " + displayable(lastPathComponent(*item.replacedBy))).c_str() : "");
             break;
         case CompressionOutcome::Kind::skipped:
         case CompressionOutcome::Kind::failed:
@@ -249,7 +270,24 @@ int compress(const Options& options) {
         std::fputs("The scan was cancelled; nothing was changed.\n", stderr);
         return declined;
     }
+    ImageScan images{scan.roots, {}, 0};
+    if (options.images) {
+        CancellationFlag imageCancel;
+        Signals::take().watch(&imageCancel);
+        const ScanResult pictures = ExactMatcher::scan(scan.roots, true, std::nullopt, {}, imageCancel, {});
+        images = ImageScanner::scan(pictures.pictures, scan.roots, imageCancel, [&](std::int64_t done, std::int64_t total) {
+            std::lock_guard lock(shownLock);
+            showProgress("Measuring photos: " + std::to_string(done) + " of " + std::to_string(total));
+        });
+        endProgress();
+        Signals::take().watch(nullptr);
+        if (pictures.cancelled || imageCancel.isCancelled()) {
+            std::fputs("The scan was cancelled; nothing was changed.\n", stderr);
+            return declined;
+        }
+    }
     const auto now = std::chrono::system_clock::now();
+    const ImageCompressionPlan photos(images.images, scan.roots, now);
     const CompressionPlan plan(options.videos ? scan.videos : std::vector<VideoItem>{}, scan.roots, now);
     const std::vector<LivePhotoPair> pairs = options.livePhotos ? scan.livePairs : std::vector<LivePhotoPair>{};
     const CleanupPlan stills = LivePhotoPlanner::plan(pairs, scan.roots, now);
@@ -259,10 +297,15 @@ int compress(const Options& options) {
         document["scan"] = encodeJson(scan);
         document["plan"] = encodeJson(plan);
         document["livePhotoPlan"] = encodeJson(stills);
+        if (options.images) {
+            document["images"] = encodeJson(images);
+            document["imagePlan"] = encodeJson(photos);
+        }
     } else {
         printPlan(scan, options, plan);
+        if (options.images) printImages(images, photos);
     }
-    if (plan.videos.empty() && stills.removals.empty()) {
+    if (plan.videos.empty() && stills.removals.empty() && photos.images.empty()) {
         if (options.json) std::printf("%s\n", CommandLine::jsonText(document).c_str());
         else std::puts("Nothing to do.");
         return done;
@@ -272,7 +315,7 @@ int compress(const Options& options) {
         else std::puts("Dry run: nothing was changed.");
         return done;
     }
-    if (!options.yes && !approved(question(plan.videos.size(), stills.removals.size()))) {
+    if (!options.yes && !approved(question(plan.videos.size(), stills.removals.size(), photos.images.size()))) {
         std::puts("Nothing was changed.");
         return declined;
     }
@@ -315,6 +358,17 @@ int compress(const Options& options) {
         if (options.json) document["livePhotoReport"] = encodeJson(*result);
         else printStills(*result);
         if (result->moved() != static_cast<std::int64_t>(result->items.size())) status = incomplete;
+    }
+    if (!photos.images.empty() && !cancel.isCancelled()) {
+        const auto result = videos.compressImages(photos, {photos.id}, cancel);
+        if (!result) {
+            std::fprintf(stderr, "%s\n", result.error().description().c_str());
+            return refused;
+        }
+        if (options.json) document["imageReport"] = encodeJson(*result);
+        else printCompression(*result);
+        for (const auto& item : result->items)
+            if (item.outcome.kind != CompressionOutcome::Kind::compressed) status = incomplete;
     }
     if (options.json) std::printf("%s\n", CommandLine::jsonText(document).c_str());
     return Signals::take().requested() ? declined : status;
@@ -443,18 +497,21 @@ std::optional<int> putBackIfCompression(const std::vector<std::string>& operands
 }
 
 std::string help() {
-    return "Usage: velmo-pristel compress [--videos] [--live-photos] [--dry-run] [--yes] [--json] FOLDER...\n"
+    return "Usage: velmo-pristel compress [--videos] [--live-photos] [--images] [--dry-run] [--yes] [--json] FOLDER...\n"
            "\n"
-           "Finds videos that an HEVC copy of at most 1920x1080 would make at least 15% smaller, and\n"
-           "Live Photos kept as a still and a short movie. Shows each video's size and the estimated\n"
-           "size of its copy, asks, then replaces each video with its copy: the copy is written beside\n"
-           "the original under a hidden name, decoded to its end and compared (length, picture, sound)\n"
-           "before the original goes to the Trash. For Live Photos the movie goes to the Trash and the\n"
-           "still stays. Nothing is ever deleted, and every step is recorded, so an interruption at any\n"
+           "Finds videos that an HEVC copy of at most 1920x1080 would make at least 15% smaller, Live\n"
+           "Photos kept as a still and a short movie, and JPEG and TIFF photos that a HEIC copy would make\n"
+           "at least 15% smaller (measured by converting a sample of them). Shows each file's size and the\n"
+           "estimated size of its copy, asks, then replaces each file with its copy: the copy is written\n"
+           "beside the original under a hidden name and checked (a video is decoded to its end and must be\n"
+           "as long, with picture and sound; a photo must decode at the same size, way up and date) before\n"
+           "the original goes to the Trash. For Live Photos the movie goes to the Trash and the still\n"
+           "stays. Nothing is ever deleted, and every step is recorded, so an interruption at any\n"
            "moment leaves the original or the checked copy in place.\n"
            "\n"
            "  --videos        only the videos\n"
            "  --live-photos   only the Live Photos\n"
+           "  --images        only the photos to HEIC (stored upright, EXIF kept)\n"
            "  --dry-run       show what would be done and stop\n"
            "  --yes           do it without asking\n"
            "  --json          print one JSON document (with --yes or --dry-run)\n"
