@@ -58,6 +58,15 @@ status=0
 "$program" put-back C7 2>"$work/err.txt" || status=$?
 [[ $status == 2 ]] || fail "put-back of a compression that is not there exited $status"
 
+# A detailed JPEG becomes a HEIC beside it, and comes back.
+vips resize "$samples/Pictures/Camera/2022-03-05/IMG_0203.jpg" "$photos/photo.jpg[Q=97]" 3
+before=$(snapshot)
+"$program" compress --yes --images "$photos" >"$work/images.txt" || fail "compress --images exited $?"
+grep -q '^Compressed: .*photo.jpg .* as photo.heic$' "$work/images.txt" || fail "images: $(cat "$work/images.txt")"
+[[ -e "$photos/photo.heic" && ! -e "$photos/photo.jpg" ]] || fail "the HEIC copy did not take the photo's place"
+"$program" put-back C1 >/dev/null || fail "put-back of the photo exited $?"
+[[ "$(snapshot)" == "$before" ]] || fail "the photo did not come back"
+
 # Ctrl-C during an encode stops it; the original stays, the partial copy goes to the Trash.
 rm -rf "$photos"/* "$XDG_DATA_HOME/Trash"
 clip "$photos/long.mp4" 1280x720 20
