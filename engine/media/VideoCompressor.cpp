@@ -5,6 +5,7 @@
 #include "engine/common/PathRules.h"
 #include "engine/common/Text.h"
 #include "engine/common/Uuid.h"
+#include "platform/FileLock.h"
 #include "platform/FolderHandle.h"
 #include "platform/media/Movies.h"
 
@@ -218,6 +219,8 @@ Result<CompressionReport, CompressionRefusal> VideoCompressor::run(const Uuid& p
         if (error.code() == EEXIST) return Unexpected{CompressionRefusal{Kind::alreadyRun, {}}};
         return Unexpected{CompressionRefusal{Kind::journalUnavailable, error.what()}};
     }
+    // Held while the plan runs: another process's recovery must not settle a run that is alive.
+    const auto running = FileLock::tryExclusive(url);
 
     std::int64_t totalBytes = 0;
     for (const Planned& file : files) totalBytes += file.size;
@@ -270,6 +273,9 @@ std::vector<CompressionReport> VideoCompressor::history() const {
 std::vector<CompressionReport> VideoCompressor::recoverInterrupted() const {
     std::vector<CompressionReport> recovered;
     for (const CompressionReport& found : history()) {
+        // A journal whose run is alive in another process is that process's to finish.
+        const auto settling = FileLock::tryExclusive(found.journalPath);
+        if (settling.busy()) continue;
         std::map<std::string, Entry> open; // the last intent or trashed line of each unsettled path
         std::vector<std::string> order;
         for (const Entry& entry : CompressionJournal::entries(found.journalPath)) {
@@ -320,6 +326,8 @@ std::vector<CompressionReport> VideoCompressor::recoverInterrupted() const {
 
 std::optional<std::string> VideoCompressor::restoreOriginal(const CompressionItem& item, const CompressionReport& report) const {
     if (item.outcome.kind != CompressionOutcome::Kind::compressed) return "This one was not replaced.";
+    const auto held = FileLock::tryExclusive(report.journalPath);
+    if (held.busy()) return std::string(runningNow);
     const std::string& inTrash = item.outcome.originalInTrash;
     if (inTrash.empty() || !exists(inTrash)) return "The original is no longer in the Trash.";
     const std::string copy = item.replacedBy.value_or(item.path);

@@ -106,6 +106,8 @@ public:
     static constexpr std::string_view interruptedBefore = "The app stopped before this one finished; the original is untouched.";
     static constexpr std::string_view cannotStart = "Could not start the export.";
     static constexpr std::string_view cannotCheck = "Could not check the copy.";
+    static constexpr std::string_view runningNow =
+        "That compression is still running; put its originals back when it has finished.";
 
 private:
     /// One file of a plan: its size as planned and the job, made when its turn comes with the

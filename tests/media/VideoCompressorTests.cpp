@@ -2,6 +2,7 @@
 // copies that fail their check, recovery after an interruption and putting originals back.
 #include "MediaFixtures.h"
 
+#include "platform/FileLock.h"
 #include "platform/media/Movies.h"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,24 @@ TEST_F(VideoCompressorTest, RecoverySettlesEachInterruptionOnce) {
     EXPECT_EQ(namesIn(root), std::vector<std::string>{"intact.mp4"});
     EXPECT_EQ(namesIn(home.trashFiles()).size(), 1u);
     EXPECT_TRUE(compressor.recoverInterrupted().empty());
+}
+
+TEST_F(VideoCompressorTest, RecoveryLeavesARunThatIsAliveAlone) {
+    const std::string original = detailedClip(root + "/busy.mp4");
+    const std::string temporary = root + "/.busy.mp4.pristelphoto-00000001.mp4";
+    testing::writeFile(temporary, "being written right now");
+    const std::string journal = CompressionJournal::pathFor(compressor.directory, Uuid::random());
+    CompressionJournal::create(journal, std::chrono::system_clock::now());
+    using Entry = CompressionJournal::Entry;
+    CompressionJournal::append(journal, {Entry::Step::intent, original, temporary, std::nullopt, 1, std::nullopt,
+                                         std::chrono::system_clock::now(), original});
+    {
+        const auto running = FileLock::tryExclusive(journal); // as the running compression holds it
+        ASSERT_TRUE(running.lock);
+        EXPECT_TRUE(compressor.recoverInterrupted().empty());
+        EXPECT_TRUE(FileSnapshot::read(temporary));
+    }
+    EXPECT_EQ(compressor.recoverInterrupted().size(), 1u); // once the process is gone
 }
 
 TEST_F(VideoCompressorTest, PutBackAndAnEditedCopy) {
