@@ -20,6 +20,9 @@ std::vector<std::pair<double, double>> sampledStretches(double duration) {
     return stretches;
 }
 
+/// x265's longest distance between key frames (its default, which the copy keeps).
+constexpr double keyFrameInterval = 250.0;
+
 /// The moov index costs about this much per sample, and the file's fixed boxes about 4 KiB.
 constexpr double indexBytesPerSample = 12.0;
 constexpr double fixedBytes = 4096.0;
@@ -40,16 +43,23 @@ std::optional<std::int64_t> estimateHevcSize(const std::string& source, Containe
     const auto video = HevcVideo::open(stream, av_inv_q(rate), true);
     if (!decoder || !video) return std::nullopt;
 
-    std::int64_t bytes = 0;
-    std::int64_t frames = 0;
+    std::int64_t bytes = 0, keyBytes = 0;
+    std::int64_t frames = 0, packets = 0, keyFrames = 0;
     const HevcVideo::Sink count = [&](AVPacket& packet) {
         bytes += packet.size;
+        ++packets;
+        if (packet.flags & AV_PKT_FLAG_KEY) {
+            keyBytes += packet.size;
+            ++keyFrames;
+        }
         return 0;
     };
     const Packet packet(av_packet_alloc());
     if (!packet) return std::nullopt;
     const double tick = av_q2d(stream.time_base);
-    for (const auto& [from, to] : sampledStretches(duration)) {
+    const auto stretches = sampledStretches(duration);
+    const bool sampled = stretches.size() > 1;
+    for (const auto& [from, to] : stretches) {
         if (from > 0) {
             const auto target = static_cast<std::int64_t>(from / tick) + (stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0);
             if (av_seek_frame(input->format.get(), input->videoIndex, target, AVSEEK_FLAG_BACKWARD) < 0) return std::nullopt;
@@ -80,6 +90,15 @@ std::optional<std::int64_t> estimateHevcSize(const std::string& source, Containe
 
     const double totalFrames = std::max(duration * av_q2d(rate), static_cast<double>(frames));
     double estimate = static_cast<double>(bytes) / static_cast<double>(frames) * totalFrames;
+    // Each sampled stretch starts with a key frame, which costs many times an ordinary one; the
+    // whole copy has one every 250 frames (scene cuts aside). Weighing the two kinds apart keeps
+    // a still scene's few key frames from being counted once per stretch.
+    if (sampled && keyFrames > 0 && packets > keyFrames) {
+        const double keys = std::max(1.0, std::ceil(totalFrames / keyFrameInterval));
+        const double keyCost = static_cast<double>(keyBytes) / static_cast<double>(keyFrames);
+        const double otherCost = static_cast<double>(bytes - keyBytes) / static_cast<double>(packets - keyFrames);
+        estimate = keyCost * std::min(keys, totalFrames) + otherCost * std::max(0.0, totalFrames - keys);
+    }
     estimate += indexBytesPerSample * totalFrames + fixedBytes;
     if (const AVStream* audio = input->audio()) {
         const int channels = audio->codecpar->ch_layout.nb_channels;
