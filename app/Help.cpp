@@ -102,6 +102,10 @@ std::string program() {
     text += entry("--skipped", "Lists what the scan left out, one per line with its reason, on standard error. "
                                "Without it only the count by reason is told there.");
     text += entry("--no-cache", "Reads every file again instead of using the scan cache.");
+    text += entry("--library [shotwell|PHOTO.DB]", "Scans a Shotwell library instead of folders (yours, or the "
+                                                   "photo.db given) and adds the approved copies to its tag "
+                                                   "\u201cVelmo Pristel Review\u201d; nothing is deleted. Shotwell "
+                                                   "must be closed.");
     text += "\nPresets (--similar and clean --preset):\n" + presets();
     text += "\nIn the report:\n";
     text += entry("quality N", std::string(QualityScore::explanation));
@@ -157,6 +161,10 @@ std::string clean() {
                             "--dry-run: it never asks.");
     text += entry("--skipped", "Lists what the scan left out, one per line, on standard error.");
     text += entry("--no-cache", "Reads every file again instead of using the scan cache.");
+    text += entry("--library [shotwell|PHOTO.DB]", "Scans a Shotwell library instead of folders (yours, or the "
+                                                   "photo.db given) and adds the approved copies to its tag "
+                                                   "\u201cVelmo Pristel Review\u201d; nothing is deleted. Shotwell "
+                                                   "must be closed.");
     text += "Options take their value as --name VALUE or --name=VALUE; everything after -- is a folder.\n";
     text += "\nPresets:\n" + presets();
     text += "\nKeeper priorities (--priorities). Before them, copies that are locked, in a protected folder or\n"

@@ -4,10 +4,12 @@
 #include "CompressCommands.h"
 #include "CommandLine.h"
 #include "Help.h"
+#include "LibraryClean.h"
 
 #include "engine/cleanup/CleanupJournal.h"
 #include "engine/common/PathRules.h"
 #include "engine/common/Text.h"
+#include "engine/library/LibrarySource.h"
 #include "engine/review/KeeperPolicy.h"
 #include "engine/scan/FolderSource.h"
 #include "model/PhotoCleanupModel.h"
@@ -47,6 +49,7 @@ struct Options {
     bool interactive = false;
     bool listSkipped = false;
     bool noCache = false;
+    bool library = false; ///< the operand, if any, names the library (LibraryClean.h)
     bool help = false;
     std::optional<std::string> lightroom;  ///< a catalog whose copies are marked Rejected
     std::optional<std::string> captureOne; ///< a catalog whose copies are tagged Red
@@ -69,6 +72,7 @@ constexpr OptionSpec optionSpecs[] = {
     {"--interactive", false, true, false, false, false, &Options::interactive},
     {"--skipped", false, true, false, false, false, &Options::listSkipped},
     {"--no-cache", false, true, false, false, false, &Options::noCache},
+    {"--library", false, true, false, false, false, &Options::library},
     {"--mode", true, true, false, false, false, nullptr},
     {"--preset", true, true, false, false, false, nullptr},
     {"--protect", true, true, false, false, false, nullptr},
@@ -106,6 +110,11 @@ Result<Options, std::string> parse(const std::vector<std::string>& arguments) {
         if (spec == std::end(optionSpecs) || !takes(*spec, command))
             return Unexpected{"Unknown option for " + command + ": " + asGiven(argument) + " (velmo-pristel " + command +
                               " --help lists them)"};
+        if (option->name == "--library" && option->value) { // --library=PATH, as --library PATH
+            options.library = true;
+            options.operands.push_back(*option->value);
+            continue;
+        }
         if (!spec->takesValue) {
             if (option->value) return Unexpected{option->name + " takes no value: " + asGiven(argument)};
             options.*(spec->flag) = true;
@@ -163,6 +172,15 @@ Result<Options, std::string> parse(const std::vector<std::string>& arguments) {
         if (options.json && options.interactive) return Unexpected{std::string("--interactive and --json do not go together.")};
         if (options.json && !options.yes && !options.dryRun)
             return Unexpected{std::string("clean --json needs --yes or --dry-run: it never asks.")};
+        if (options.library && (options.lightroom || options.captureOne))
+            return Unexpected{std::string("Give one of --library, --lightroom and --capture-one.")};
+        if (options.library && !options.protectedFolders.empty())
+            return Unexpected{std::string("--protect is for folders; a library's copies are only tagged, never moved.")};
+        if (options.library && !options.operands.empty() && options.operands.front().empty())
+            return Unexpected{std::string("--library= needs shotwell or the path of a photo.db.")};
+        if (options.library && options.operands.size() > 1)
+            return Unexpected{"clean --library takes one library, shotwell or a photo.db, not also " +
+                              asGiven(options.operands[1])};
     }
     return options;
 }
@@ -284,6 +302,9 @@ struct Session {
     Session& operator=(const Session&) = delete;
 
     std::string shown(const std::string& path) const { return displayable(model.host().abbreviate(path)); }
+    std::string shown(const PhotoAsset& picture) const {
+        return picture.library ? LibraryClean::shown(picture) : shown(picture.path);
+    }
 
     /// From now on a signal is acted on between steps (see Interrupts).
     void cooperate() { Interrupts::take().setStage(Interrupts::Stage::cooperating, &queue); }
@@ -330,16 +351,17 @@ void printGroup(const Session& session, const DuplicateGroup& group) {
     std::printf("\n%s: %zu photos\n", std::string(rawValue(group.kind)).c_str(), group.members.size());
     for (const auto& member : group.members) {
         const char* sign = member.path == suggestion.keeperID ? "keep "
-                           : review.isMarked(member.path)     ? session.markSign.c_str()
+                           : review.isMarked(member.path)     ? (member.library ? "album" : session.markSign.c_str())
                                                               : "     ";
-        std::printf("  %s %s\n", sign, session.shown(member.path).c_str());
+        std::printf("  %s %s\n", sign, session.shown(member).c_str());
     }
     std::printf("  (kept: %s)\n", displayable(suggestion.reason).c_str());
 }
 
 void printPlan(const PhotoCleanupModel& model, const CleanupPlan& plan) {
     std::printf("\nPlan: %s, %s\n", pictures(plan.removals.size()).c_str(), bytesText(plan.totalBytes()).c_str());
-    for (const auto& volume : plan.volumes())
+    const bool inLibrary = !plan.removals.empty() && LibrarySource::isLibraryPath(plan.removals.front().path);
+    for (const auto& volume : inLibrary ? std::vector<VolumeCount>{} : plan.volumes())
         std::printf("  on %s: %lld\n", displayable(volume.name).c_str(), static_cast<long long>(volume.count));
     if (const auto cloud = plan.cloudSyncedCount()) std::printf("  in cloud-synchronised folders: %lld\n", static_cast<long long>(cloud));
     if (const auto external = plan.externalCount()) std::printf("  on external drives: %lld\n", static_cast<long long>(external));
@@ -598,6 +620,22 @@ std::optional<int> chooseFolders(const Options& options, Session& session, Clean
     return std::nullopt;
 }
 
+/// The library of this run (Shotwell's own, or the photo.db given) becomes the model's source; a
+/// status when the run ends here.
+template <class Finish>
+std::optional<int> chooseLibrary(const Options& options, Session& session, CleanDocument& document, const Finish& finish) {
+    const std::string database =
+        LibraryClean::databaseFor(options.operands.empty() ? std::nullopt : std::optional(options.operands.front()));
+    document.json["roots"] = std::vector<std::string>{database};
+    session.cooperate();
+    if (const auto refusal = LibraryClean::open(session.model, database)) {
+        finish("refused", *refusal, {});
+        if (options.json) std::fprintf(stderr, "%s\n", refusal->c_str());
+        return usage;
+    }
+    return std::nullopt;
+}
+
 /// The catalog of this run becomes the model's source; a status when the run ends here.
 std::optional<int> chooseCatalog(const Options& options, Session& session, CleanDocument& document, Scope kind,
                                  const std::string& catalog) {
@@ -666,13 +704,14 @@ int clean(const Options& options) {
     const std::optional<Scope> catalogKind = options.lightroom ? std::optional(Scope::lightroom)
                                              : options.captureOne ? std::optional(Scope::captureOne)
                                                                   : std::nullopt;
-    if (!catalogKind && options.operands.empty()) {
+    if (!catalogKind && !options.library && options.operands.empty()) {
         std::fputs("clean needs at least one folder (velmo-pristel clean --help).\n", stderr);
         return usage;
     }
     // Every folder is checked before anything else happens: one that is not there refuses all.
     std::vector<std::string> folders, protectedFolders;
     for (const auto* list : {&options.operands, &options.protectedFolders}) {
+        if (options.library && list == &options.operands) continue; // it names the library
         for (const auto& given : *list) {
             std::string resolved;
             if (const auto refusal = CommandLine::folderRefusal(given, resolved)) {
@@ -695,6 +734,7 @@ int clean(const Options& options) {
 
     Session session;
     session.json = options.json;
+    session.model.setUsesScanCache(!options.noCache);
     PhotoCleanupModel& model = session.model;
     CleanDocument document(options, folders);
     if (catalogKind) document.json["catalog"] = {{"kind", std::string(rawValue(*catalogKind))}, {"path", catalog}};
@@ -706,8 +746,9 @@ int clean(const Options& options) {
     model.setMode(options.mode);
     if (options.preset) model.setPreset(*options.preset);
     if (options.priorities) model.setPriorities(*options.priorities);
-    const auto stop = catalogKind ? chooseCatalog(options, session, document, *catalogKind, catalog)
-                                  : chooseFolders(options, session, document, folders, protectedFolders);
+    const auto stop = catalogKind     ? chooseCatalog(options, session, document, *catalogKind, catalog)
+                      : options.library ? chooseLibrary(options, session, document, finish)
+                                        : chooseFolders(options, session, document, folders, protectedFolders);
     if (stop) return *stop;
     if (catalogKind) session.markSign = "mark ";
 
@@ -763,9 +804,10 @@ int clean(const Options& options) {
     const std::string nothing = catalogKind ? "Nothing was marked." : "Nothing was moved.";
     if (!options.yes) {
         const std::string question =
-            catalogKind ? CatalogCommands::question(*catalogKind, plan.removals.size(),
-                                                    displayable(CatalogCommands::catalogName(*catalogKind, catalog)))
-                        : "Move " + pictures(plan.removals.size()) + " (" + bytesText(plan.totalBytes()) + ") to the Trash? [y/N] ";
+            catalogKind       ? CatalogCommands::question(*catalogKind, plan.removals.size(),
+                                                          displayable(CatalogCommands::catalogName(*catalogKind, catalog)))
+            : options.library ? LibraryClean::question(plan)
+                              : "Move " + pictures(plan.removals.size()) + " (" + bytesText(plan.totalBytes()) + ") to the Trash? [y/N] ";
         const bool yes = approved(question);
         session.cooperate();
         if (!yes) {
@@ -785,10 +827,25 @@ int clean(const Options& options) {
         return *catalogKind == Scope::lightroom ? markInCatalog(session, plan, *catalogKind, model.lightroomReport(), told)
                                                 : markInCatalog(session, plan, *catalogKind, model.captureOneReport(), told);
     }
-    session.executing = &plan;
+    session.executing = options.library ? nullptr : &plan;
     model.confirmAndExecute(plan);
     session.waitUntil([&] { return model.phase() != Phase::executing; });
     session.executing = nullptr;
+    if (options.library) {
+        if (!model.albumReport()) {
+            finish("refused", model.notice().value_or("The review album was not changed."), leftOut);
+            return refused;
+        }
+        const ReviewAlbum::Report album = *model.albumReport();
+        session.waitUntil([&] { return model.phase() != Phase::scanning; }); // the rescan after adding
+        if (options.json) {
+            document.json["albumReport"] = LibraryClean::reportJson(album);
+            document.print("finished", std::nullopt, leftOut);
+        } else {
+            LibraryClean::printReport(album, plan);
+        }
+        return album.skipped.empty() ? done : incomplete;
+    }
     if (!model.report() || model.report()->planID != plan.id) {
         finish("refused", model.notice().value_or("The cleanup did not run."), leftOut);
         return refused;

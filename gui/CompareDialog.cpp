@@ -149,14 +149,18 @@ CompareDialog::CompareDialog(PhotoCleanupModel& model, const std::vector<std::st
             if (const auto score = model.qualityScores().find(path); score != model.qualityScores().end())
                 lines << QString("Quality score %1").arg(score->second);
         }
-        lines << shownPath(model.host(), deletingLastPathComponent(path)).toHtmlEscaped();
+        lines << (picture && picture->library ? shown(picture->folder())
+                                              : shownPath(model.host(), deletingLastPathComponent(path)))
+                     .toHtmlEscaped();
         facts->setText(lines.join("<br>"));
 
         // Decoding at full size takes a moment: off the GUI thread, delivered if still open.
         ++m_pending;
         std::weak_ptr<int> alive = m_alive;
-        QThreadPool::globalInstance()->start([this, alive, path, longest, pane, facts, lines] {
-            QImage image = decodeThumbnail(path, longest);
+        QThreadPool::globalInstance()->start([this, alive, path, longest, pane, facts, lines, previews = model.libraryPreviews()] {
+            // A library picture is no file: the library hands over its preview.
+            const auto preview = previews ? previews(path, longest) : std::nullopt;
+            QImage image = preview ? imageOf(*preview) : decodeThumbnail(path, longest);
             QStringList more = lines;
             if (const auto properties = Images::properties(path)) {
                 if (const auto& taken = properties.value().dateTimeOriginal) {

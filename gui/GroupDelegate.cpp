@@ -249,7 +249,8 @@ void GroupDelegate::paintTile(QPainter& painter, const QStyleOptionViewItem& opt
     line.translate(0, 18);
     painter.setPen(palette.color(QPalette::PlaceholderText));
     painter.drawText(line, Qt::AlignHCenter | Qt::AlignVCenter,
-                     painter.fontMetrics().elidedText(shownPath(model.host(), deletingLastPathComponent(picture.path)),
+                     painter.fontMetrics().elidedText(picture.library ? shown(picture.folder())
+                                                                      : shownPath(model.host(), deletingLastPathComponent(picture.path)),
                                                       Qt::ElideLeft, textWidth));
     line.translate(0, -2);
     QFont small = option.font;

@@ -1,5 +1,7 @@
 #include "GroupListModel.h"
 
+#include <algorithm>
+
 #include "GroupDelegate.h"
 #include "Texts.h"
 
@@ -37,8 +39,11 @@ const GroupListModel::Header& GroupListModel::header(int row) const {
     auto& slot = m_headers[static_cast<std::size_t>(row)];
     if (!slot) {
         const auto suggestion = KeeperPolicy::suggestion(*shown, m_model.session()->context());
+        const auto keeper = std::find_if(shown->members.begin(), shown->members.end(),
+                                         [&](const PhotoAsset& member) { return member.path == suggestion.keeperID; });
+        const std::string keeperName = keeper != shown->members.end() ? keeper->name() : lastPathComponent(suggestion.keeperID);
         slot = Header{groupTitle(m_model, *shown),
-                      "Keep " + vp::gui::shown(lastPathComponent(suggestion.keeperID)) + QString::fromUtf8(" — ") +
+                      "Keep " + vp::gui::shown(keeperName) + QString::fromUtf8(" — ") +
                           vp::gui::shown(suggestion.reason),
                       suggestion.keeperID};
     }

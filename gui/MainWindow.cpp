@@ -15,6 +15,7 @@
 
 #include "engine/common/Text.h"
 #include "model/CatalogMarkings.h"
+#include "model/LeftOut.h"
 
 #include <QCloseEvent>
 #include <QDialogButtonBox>
@@ -23,6 +24,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -93,7 +95,7 @@ MainWindow::MainWindow(PhotoCleanupModel& model, QWidget* parent)
     m_pages = new QStackedWidget(right);
     m_emptyAction = new QPushButton("Add Folder…");
     connect(m_emptyAction, &QPushButton::clicked, this, [this] {
-        if (m_model.scope() == Scope::lightroom || m_model.scope() == Scope::captureOne) m_sources->chooseCatalog();
+        if (m_model.scope() != Scope::folders) m_sources->chooseSource();
         else m_sources->chooseFolders();
     });
     m_emptyPage = centredPage(m_pages, m_emptyText, m_emptyAction);
@@ -109,6 +111,16 @@ MainWindow::MainWindow(PhotoCleanupModel& model, QWidget* parent)
     emphasise(*m_noGroups, 3, false);
     resultsLayout->addWidget(m_results, 1);
     resultsLayout->addWidget(m_noGroups, 1);
+    auto* leftOutBar = new QHBoxLayout;
+    leftOutBar->setContentsMargins(12, 4, 12, 4);
+    m_leftOutLine = new QLabel(m_resultsPage);
+    m_leftOutLine->setAccessibleName("Left out of the scan");
+    m_showLeftOut = new QPushButton("Show…", m_resultsPage);
+    m_showLeftOut->setFlat(true);
+    leftOutBar->addWidget(m_leftOutLine, 1);
+    leftOutBar->addWidget(m_showLeftOut);
+    resultsLayout->addLayout(leftOutBar);
+    connect(m_showLeftOut, &QPushButton::clicked, this, &MainWindow::showLeftOut);
     m_stopAfterThis = new QPushButton("Stop After This One");
     m_executingPage = centredPage(m_pages, m_executingText, m_stopAfterThis);
     m_executingProgress = new QProgressBar(m_executingPage);
@@ -183,6 +195,7 @@ QString MainWindow::pageName() const {
 }
 
 void MainWindow::refresh() {
+    m_thumbnails->setPreviewSource(m_model.libraryPreviews()); // the library chosen now
     m_sources->refresh();
     m_scanPanel->refresh();
     m_groups->refresh();
@@ -194,7 +207,14 @@ void MainWindow::refresh() {
         const Scope scope = m_model.scope();
         const bool catalog = scope == Scope::lightroom || scope == Scope::captureOne;
         const auto& catalogURL = scope == Scope::lightroom ? m_model.lightroomCatalogURL() : m_model.captureOneCatalogURL();
-        if (catalog && m_model.canScan() && catalogURL) {
+        if (scope == Scope::photosLibrary && m_model.canScan()) {
+            m_readyText->setText("Press Scan to look for copies in the Shotwell library.");
+            m_pages->setCurrentWidget(m_readyPage);
+        } else if (scope == Scope::photosLibrary) {
+            m_emptyText->setText("No Shotwell library Velmo Pristel can read was found. Choose its photo.db.");
+            m_emptyAction->setText("Choose Library…");
+            m_pages->setCurrentWidget(m_emptyPage);
+        } else if (catalog && m_model.canScan() && catalogURL) {
             m_readyText->setText(QString("Press Scan to look for copies in %1.").arg(shown(lastPathComponent(*catalogURL))));
             m_pages->setCurrentWidget(m_readyPage);
         } else if (catalog) {
@@ -219,6 +239,12 @@ void MainWindow::refresh() {
         m_pages->setCurrentWidget(m_scanningPage);
         break;
     case Phase::results: {
+        const auto leftOutItems = m_model.result() ? leftOut(*m_model.result(), m_model.similarity().get())
+                                                   : std::vector<LeftOut>{};
+        m_leftOutLine->setText(leftOutItems.empty() ? QString()
+                                                    : "Left out of the scan: " + shown(leftOutCounts(leftOutItems)) + ".");
+        m_leftOutLine->setVisible(!leftOutItems.empty());
+        m_showLeftOut->setVisible(!leftOutItems.empty());
         const bool none = m_groups->rowCount() == 0;
         m_results->setVisible(!none);
         m_noGroups->setVisible(none);
@@ -237,6 +263,7 @@ void MainWindow::refresh() {
         const std::int64_t done = m_model.executionProgress();
         if (m_model.scope() == Scope::lightroom) m_executingText->setText("Backing up the catalog and marking the copies Rejected…");
         else if (m_model.scope() == Scope::captureOne) m_executingText->setText("Backing up the catalog and tagging the copies Red…");
+        else if (m_model.scope() == Scope::photosLibrary) m_executingText->setText("Backing up the library and adding the copies to the review album…");
         else m_executingText->setText(QString("Moving pictures to the Trash: %1 of %2").arg(done).arg(m_planSize));
         m_executingProgress->setRange(0, static_cast<int>(std::max<std::int64_t>(m_planSize, 1)));
         m_executingProgress->setValue(static_cast<int>(done));
@@ -267,7 +294,12 @@ void MainWindow::refresh() {
         m_shownReport = report->planID;
         QMetaObject::invokeMethod(this, &MainWindow::showCleanupReport, Qt::QueuedConnection);
     }
-    // So does a marking in a catalog.
+    // So does an addition to the review album, and a marking in a catalog.
+    if (const auto& album = m_model.albumReport(); album && !m_shownMarkings.contains(album->id.text()) &&
+                                                  m_model.phase() != Phase::executing) {
+        m_shownMarkings.insert(album->id.text());
+        QMetaObject::invokeMethod(this, &MainWindow::showAlbumReport, Qt::QueuedConnection);
+    }
     const auto& lightroom = m_model.lightroomReport();
     const auto& captureOne = m_model.captureOneReport();
     for (const std::optional<Uuid>& id : {lightroom ? std::optional(lightroom->id) : std::nullopt,
@@ -335,6 +367,44 @@ void MainWindow::showCleanupReport() {
     auto* view = new CleanupReportView(m_model, &dialog);
     view->show(report->planID);
     layout->addWidget(view);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::accept);
+    layout->addWidget(buttons);
+    runDialog(dialog);
+}
+
+void MainWindow::showAlbumReport() {
+    const auto& album = m_model.albumReport();
+    if (!album) return;
+    QString text = QString::fromUtf8("%1 added to the review album “%2” in Shotwell.<p>Look at them there and delete "
+                                     "the ones you do not want.</p>")
+                       .arg(countText(static_cast<std::int64_t>(album->added.size()), "picture", "pictures"),
+                            shown(album->album).toHtmlEscaped());
+    if (!album->skipped.empty()) {
+        text += "<p>Left as they were:</p><ul>";
+        for (const auto& skip : album->skipped)
+            text += "<li>" + (shown(skip.name) + QString::fromUtf8(" — ") + shown(skip.reason)).toHtmlEscaped() + "</li>";
+        text += "</ul>";
+    }
+    QMessageBox box(QMessageBox::Information, "Added to the Review Album", text, QMessageBox::Close, this);
+    box.setTextFormat(Qt::RichText);
+    runDialog(box);
+}
+
+void MainWindow::showLeftOut() {
+    if (!m_model.result()) return;
+    QDialog dialog(this);
+    dialog.setWindowTitle("Left Out of the Scan");
+    dialog.resize(820, 440);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* list = new QListWidget(&dialog);
+    list->setAccessibleName("Left out");
+    for (const auto& item : leftOut(*m_model.result(), m_model.similarity().get())) {
+        QString text = shown(words(item.reason, 1)) + ": " + shownPath(m_model.host(), item.path);
+        if (item.detail) text += " (" + shown(*item.detail) + ")";
+        new QListWidgetItem(text, list);
+    }
+    layout->addWidget(list);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::accept);
     layout->addWidget(buttons);

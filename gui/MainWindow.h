@@ -48,6 +48,10 @@ public:
     void showAbout();
     /// The report of the cleanup that just ran, with Show in Trash and Put Back.
     void showCleanupReport();
+    /// The files and folders the scan did not compare, each with its reason.
+    void showLeftOut();
+    /// What adding to the review album did: added, skipped.
+    void showAlbumReport();
     /// What a marking in a catalog did: marked, skipped, where the backup is.
     void showMarkingReport(const Uuid& id);
 
@@ -83,6 +87,8 @@ private:
     QWidget* m_resultsPage;
     ResultsView* m_results;
     QLabel* m_noGroups;
+    QLabel* m_leftOutLine;
+    QPushButton* m_showLeftOut;
     QWidget* m_executingPage;
     QLabel* m_executingText;
     QProgressBar* m_executingProgress;
@@ -92,7 +98,7 @@ private:
     QPushButton* m_markSuggested;
     QPushButton* m_reviewPlan;
     std::optional<Uuid> m_shownReport;
-    std::set<std::string> m_shownMarkings; // ids of catalog markings whose report was shown
+    std::set<std::string> m_shownMarkings; // ids of markings and album additions whose report was shown
     std::int64_t m_planSize = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "SourcesPanel.h"
 
+#include "FileManager.h"
 #include "Texts.h"
 
 #include "engine/common/Text.h"
@@ -24,12 +25,25 @@ struct ScopeEntry {
 
 constexpr ScopeEntry scopeEntries[] = {
     {Scope::folders, "Folders", nullptr},
-    {Scope::photosLibrary, "Photo library", "The photo library cannot be scanned in this version yet."},
+    {Scope::photosLibrary, "Photo library (Shotwell)", nullptr},
     {Scope::lightroom, "Lightroom Classic catalog", nullptr},
     {Scope::captureOne, "Capture One catalog", nullptr},
 };
 
 bool isCatalog(Scope scope) { return scope == Scope::lightroom || scope == Scope::captureOne; }
+
+/// Where the library is and whether it can be read.
+QString libraryText(const PhotoCleanupModel& model) {
+    const auto& folder = model.libraryFolder();
+    QString text = folder ? "Shotwell library in " + shownPath(model.host(), *folder) : QString("Shotwell library");
+    switch (model.libraryAccess()) {
+    case Access::granted: return text;
+    case Access::notAsked: return text + "\nNot found there.";
+    case Access::denied:
+    case Access::restricted: return text + "\nVelmo Pristel may not read it.";
+    }
+    return text;
+}
 
 /// The catalog's name and what the last reading found in it.
 QString catalogText(const std::optional<std::string>& url, std::optional<std::size_t> photos, std::size_t missing) {
@@ -46,8 +60,10 @@ QString catalogText(const std::optional<std::string>& url, std::optional<std::si
 SourcesPanel::SourcesPanel(PhotoCleanupModel& model, QWidget* parent)
     : QWidget(parent), m_model(model), m_scope(new QComboBox(this)), m_folders(new QListWidget(this)),
       m_add(new QPushButton("Add Folder…", this)), m_remove(new QPushButton("Remove", this)),
-      m_protect(new QPushButton("Protect", this)), m_folderBox(new QWidget(this)), m_catalogBox(new QWidget(this)),
-      m_catalogName(new QLabel(m_catalogBox)), m_chooseCatalog(new QPushButton("Choose Catalog…", m_catalogBox)) {
+      m_protect(new QPushButton("Protect", this)), m_folderBox(new QWidget(this)), m_sourceBox(new QWidget(this)),
+      m_sourceTitle(new QLabel(m_sourceBox)), m_sourceName(new QLabel(m_sourceBox)),
+      m_chooseSource(new QPushButton(m_sourceBox)), m_openFolder(new QPushButton("Open Its Folder", m_sourceBox)),
+      m_sourceNote(new QLabel(m_sourceBox)) {
     auto* layout = new QVBoxLayout(this);
     auto* title = new QLabel("Look in", this);
     emphasise(*title);
@@ -84,23 +100,24 @@ SourcesPanel::SourcesPanel(PhotoCleanupModel& model, QWidget* parent)
     folderLayout->addWidget(m_protect);
     layout->addWidget(m_folderBox, 1);
 
-    auto* catalogLayout = new QVBoxLayout(m_catalogBox);
-    catalogLayout->setContentsMargins(0, 0, 0, 0);
-    auto* catalogTitle = new QLabel("Catalog", m_catalogBox);
-    emphasise(*catalogTitle);
-    catalogLayout->addWidget(catalogTitle);
-    m_catalogName->setWordWrap(true);
-    m_catalogName->setAccessibleName("Chosen catalog");
-    catalogLayout->addWidget(m_catalogName);
-    catalogLayout->addWidget(m_chooseCatalog);
-    auto* catalogNote = new QLabel("Copies are only marked in the catalog, after a backup beside it; you delete them "
-                                   "in the catalog's own program, which must be closed meanwhile.",
-                                   m_catalogBox);
-    catalogNote->setWordWrap(true);
-    catalogLayout->addWidget(catalogNote);
-    catalogLayout->addStretch(1);
-    layout->addWidget(m_catalogBox, 1);
-    connect(m_chooseCatalog, &QPushButton::clicked, this, &SourcesPanel::chooseCatalog);
+    // A catalog or the photo library: what is chosen, how to choose another, what happens there.
+    auto* sourceLayout = new QVBoxLayout(m_sourceBox);
+    sourceLayout->setContentsMargins(0, 0, 0, 0);
+    emphasise(*m_sourceTitle);
+    sourceLayout->addWidget(m_sourceTitle);
+    m_sourceName->setWordWrap(true);
+    m_sourceName->setAccessibleName("Chosen source");
+    sourceLayout->addWidget(m_sourceName);
+    sourceLayout->addWidget(m_chooseSource);
+    sourceLayout->addWidget(m_openFolder);
+    m_sourceNote->setWordWrap(true);
+    sourceLayout->addWidget(m_sourceNote);
+    sourceLayout->addStretch(1);
+    layout->addWidget(m_sourceBox, 1);
+    connect(m_chooseSource, &QPushButton::clicked, this, &SourcesPanel::chooseSource);
+    connect(m_openFolder, &QPushButton::clicked, this, [this] {
+        if (const auto& folder = m_model.libraryFolder()) showInFileManager(*folder);
+    });
 
     connect(m_add, &QPushButton::clicked, this, &SourcesPanel::chooseFolders);
     connect(m_remove, &QPushButton::clicked, this, [this] {
@@ -139,7 +156,17 @@ void SourcesPanel::chooseFolders() {
     m_model.add(paths);
 }
 
-void SourcesPanel::chooseCatalog() {
+void SourcesPanel::chooseSource() {
+    if (m_model.scope() == Scope::photosLibrary) {
+        QFileDialog dialog(this, "Choose a Shotwell library (photo.db).");
+        const auto& folder = m_model.libraryFolder();
+        dialog.setDirectory(qtPath(folder ? *folder : m_model.host().homeFolder));
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilter("Shotwell libraries (photo.db);;All files (*)");
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            m_model.useShotwellLibrary(pathBytes(dialog.selectedFiles().front()));
+        return;
+    }
     const bool lightroom = m_model.scope() == Scope::lightroom;
     QFileDialog dialog(this, lightroom ? "Choose a Lightroom Classic catalog." : "Choose a Capture One catalog.");
     const auto& current = lightroom ? m_model.lightroomCatalogURL() : m_model.captureOneCatalogURL();
@@ -182,17 +209,28 @@ void SourcesPanel::refresh() {
     const bool busy = m_model.phase() == Phase::executing;
     m_add->setEnabled(!busy);
     const Scope scope = m_model.scope();
-    m_folderBox->setVisible(!isCatalog(scope));
-    m_catalogBox->setVisible(isCatalog(scope));
-    m_chooseCatalog->setEnabled(!busy && m_model.phase() != Phase::scanning);
-    if (scope == Scope::lightroom) {
+    m_folderBox->setVisible(scope == Scope::folders);
+    m_sourceBox->setVisible(scope != Scope::folders);
+    m_chooseSource->setEnabled(!busy && m_model.phase() != Phase::scanning);
+    m_chooseSource->setText(isCatalog(scope) ? "Choose Catalog…" : "Choose Library…");
+    m_sourceTitle->setText(isCatalog(scope) ? "Catalog" : "Photo library");
+    m_openFolder->setVisible(scope == Scope::photosLibrary && m_model.libraryFolder().has_value());
+    m_sourceNote->setText(isCatalog(scope)
+                              ? "Copies are only marked in the catalog, after a backup beside it; you delete them in "
+                                "the catalog's own program, which must be closed meanwhile."
+                              : QString::fromUtf8("Copies are only tagged “%1” in Shotwell, after a backup of its "
+                                                  "database; you delete them there. Shotwell must be closed meanwhile.")
+                                    .arg(QString::fromUtf8(ReviewAlbum::name.data(), static_cast<qsizetype>(ReviewAlbum::name.size()))));
+    if (scope == Scope::photosLibrary) {
+        m_sourceName->setText(libraryText(m_model));
+    } else if (scope == Scope::lightroom) {
         const auto& catalog = m_model.lightroomCatalog();
-        m_catalogName->setText(catalogText(m_model.lightroomCatalogURL(),
+        m_sourceName->setText(catalogText(m_model.lightroomCatalogURL(),
                                            catalog ? std::optional(catalog->photos.size()) : std::nullopt,
                                            catalog ? catalog->missing().size() : 0));
     } else if (scope == Scope::captureOne) {
         const auto& catalog = m_model.captureOneCatalog();
-        m_catalogName->setText(catalogText(m_model.captureOneCatalogURL(),
+        m_sourceName->setText(catalogText(m_model.captureOneCatalogURL(),
                                            catalog ? std::optional(catalog->photos.size()) : std::nullopt,
                                            catalog ? catalog->missing().size() : 0));
     }

@@ -1,6 +1,6 @@
-// The sidebar: where pictures come from (folders, or a Lightroom Classic or Capture One catalog;
-// the photo library greyed until it can be scanned), the chosen folders with their drives and
-// protection, or the chosen catalog.
+// The sidebar: where pictures come from (folders, the photo library, or a Lightroom Classic or
+// Capture One catalog), the chosen folders with their drives and protection, or the chosen
+// library or catalog.
 #pragma once
 
 #include "model/PhotoCleanupModel.h"
@@ -21,8 +21,9 @@ public:
     void refresh();
     /// Opens the folder chooser and adds what the person picked.
     void chooseFolders();
-    /// Opens the chooser of the current scope's catalog and chooses what the person picked.
-    void chooseCatalog();
+    /// Opens the chooser of the current scope's catalog or library and chooses what the person
+    /// picked.
+    void chooseSource();
 
 private:
     std::optional<PhotoSource> selectedSource() const;
@@ -34,9 +35,12 @@ private:
     QPushButton* m_remove;
     QPushButton* m_protect;
     QWidget* m_folderBox;  // shown for folders
-    QWidget* m_catalogBox; // shown for a catalog
-    QLabel* m_catalogName;
-    QPushButton* m_chooseCatalog;
+    QWidget* m_sourceBox; // shown for a catalog or the photo library
+    QLabel* m_sourceTitle;
+    QLabel* m_sourceName;
+    QPushButton* m_chooseSource;
+    QPushButton* m_openFolder; // the library's folder, where its access is decided
+    QLabel* m_sourceNote;
 };
 
 } // namespace vp::gui

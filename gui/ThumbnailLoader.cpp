@@ -73,6 +73,11 @@ ThumbnailLoader::State ThumbnailLoader::thumbnail(const std::string& path, QImag
     return State::pending;
 }
 
+void ThumbnailLoader::setPreviewSource(PreviewSource source) {
+    std::lock_guard lock(m_mutex);
+    m_previews = std::move(source);
+}
+
 void ThumbnailLoader::startWorkers() {
     while (m_pool.activeThreadCount() < m_pool.maxThreadCount()) {
         {
@@ -85,14 +90,18 @@ void ThumbnailLoader::startWorkers() {
             ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
             while (true) {
                 QByteArray next;
+                PreviewSource previews;
                 {
                     std::lock_guard lock(m_mutex);
                     if (m_stopping || m_queue.empty()) return;
                     next = std::move(m_queue.back());
                     m_queue.pop_back();
+                    previews = m_previews;
                 }
                 const int deviceSide = static_cast<int>(std::lround(m_side * m_pixelRatio));
-                const auto bitmap = m_shared.get(next.toStdString(), deviceSide);
+                std::optional<Bitmap> preview = previews ? previews(next.toStdString(), deviceSide) : std::nullopt;
+                const auto bitmap = preview ? Result<Bitmap, ImageFailure>(std::move(*preview))
+                                            : m_shared.get(next.toStdString(), deviceSide);
                 QImage image;
                 if (bitmap) {
                     image = imageOf(bitmap.value());

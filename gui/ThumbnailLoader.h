@@ -34,6 +34,10 @@ public:
     std::int64_t memoryInUse() const;
     /// Waits until every queued thumbnail is decoded and delivered (tests and benchmarks).
     void waitForIdle();
+    /// Where pictures that are no files come from (a photo library's previews); it answers
+    /// none for the paths it does not know, which are then read as files.
+    using PreviewSource = std::function<std::optional<Bitmap>(const std::string& path, int longestSide)>;
+    void setPreviewSource(PreviewSource source);
 
 Q_SIGNALS:
     void ready(const QByteArray& path);
@@ -51,6 +55,7 @@ private:
     std::mutex m_mutex;               // guards m_queue and m_stopping
     std::deque<QByteArray> m_queue;   // newest at the back
     bool m_stopping = false;
+    PreviewSource m_previews;         // guarded by m_mutex
     QThreadPool m_pool;
 };
 

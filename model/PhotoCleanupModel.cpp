@@ -32,13 +32,21 @@ bool isFolder(const std::string& path) {
 
 std::string notAFolder(const std::string& path) { return lastPathComponent(path) + " is not a folder"; }
 
-} // namespace
+/// A catalog read again and scanned; a catalog that cannot be read is the sentence that says why.
+template <class ReadAndScan>
+std::function<Result<ScanResult, std::string>(const CancellationFlag&, const ScanProgressCallback&)>
+catalogStage(std::string url, bool measure, ReadAndScan readAndScan) {
+    return [url = std::move(url), measure, readAndScan](const CancellationFlag& cancel,
+                                                        const ScanProgressCallback& progress) -> Result<ScanResult, std::string> {
+        try {
+            return readAndScan(url, measure, cancel, progress);
+        } catch (const CatalogReadError& error) {
+            return Unexpected{error.description()};
+        }
+    };
+}
 
-struct PhotoCleanupModel::ScanOutcome {
-    ScanResult result;
-    std::optional<SimilarityIndex> index;
-    bool measured = false; // similarity was asked for
-};
+} // namespace
 
 PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, MainQueue& mainQueue,
                                      std::shared_ptr<Trasher> trasher)
@@ -78,6 +86,7 @@ PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, 
     }
     restoreCatalogs();
     recoverInterruptedCleanups();
+    restoreLibrary();
     recoverInterruptedCompressions();
 }
 
@@ -190,6 +199,7 @@ void PhotoCleanupModel::setScope(Scope scope) {
     invalidateResults();
     if (scope == Scope::lightroom) readLightroomCatalog();
     if (scope == Scope::captureOne) readCaptureOneCatalog();
+    if (scope == Scope::photosLibrary) restoreLibrary();
     if (canScan()) scan();
     changed();
 }
@@ -209,7 +219,7 @@ bool PhotoCleanupModel::canScan() const {
     case Scope::folders: return !m_sources.empty();
     case Scope::lightroom: return m_lightroom.catalog.has_value();
     case Scope::captureOne: return m_captureOne.catalog.has_value();
-    case Scope::photosLibrary: return false; // not scannable on this system yet
+    case Scope::photosLibrary: return canScanLibrary();
     }
     return false;
 }
@@ -221,7 +231,7 @@ void PhotoCleanupModel::setMeasuresEverything(bool measures) {
     changed();
 }
 
-void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
+void PhotoCleanupModel::scan(std::optional<std::int64_t> downloadLimit) {
     if (!canScan()) return;
     if (m_cancelFlag) m_cancelFlag->cancel(); // a late result of an abandoned scan is never applied
     const auto flag = std::make_shared<CancellationFlag>();
@@ -242,7 +252,9 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         });
     };
     auto cache = m_featureCache;
-    runInBackground([exact, measure, flag, cache, onMain, previous = std::move(previous), this]() mutable {
+    // The library is read through its own gateway, with its previews for the measuring.
+    auto library = m_scope == Scope::photosLibrary ? libraryScan(downloadLimit) : std::optional<LibraryScan>();
+    runInBackground([exact, measure, flag, cache, onMain, library, previous = std::move(previous), this]() mutable {
         const auto report = [&](const ScanProgress& progress) {
             onMain([this, progress] {
                 m_progress = progress;
@@ -260,7 +272,7 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         };
         ScanOutcome outcome;
         outcome.measured = measure;
-        auto found = exact(*flag, report);
+        auto found = library ? Result<ScanResult, std::string>(library->scan(measure, *flag, report)) : exact(*flag, report);
         if (!found) {
             onMain([this, message = found.error()] { failScan(message); });
             return;
@@ -268,10 +280,11 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
         outcome.result = std::move(*found);
         if (measure && !outcome.result.cancelled) {
             outcome.index = SimilarityMatcher::index(outcome.result.pictures, cache.get(), WithFeaturePrint::no,
-                                                     nullptr, *flag, step(ScanProgress::Stage::measuring));
+                                                     library ? library->features : nullptr, *flag,
+                                                     step(ScanProgress::Stage::measuring));
             if (outcome.index)
-                outcome.index = SimilarityMatcher::checkFaces(*outcome.index, cache.get(), nullptr, *flag,
-                                                              step(ScanProgress::Stage::checkingFaces));
+                outcome.index = SimilarityMatcher::checkFaces(*outcome.index, cache.get(), library ? library->faces : nullptr,
+                                                              *flag, step(ScanProgress::Stage::checkingFaces));
         }
         onMain([this, outcome = std::move(outcome), previous = std::move(previous), flag]() mutable {
             if (flag->isCancelled() || outcome.result.cancelled || (outcome.measured && !outcome.index)) {
@@ -288,32 +301,22 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t>) {
 PhotoCleanupModel::ExactStage PhotoCleanupModel::exactStage() const {
     const bool measure = needsSimilarity();
     switch (m_scope) {
-    case Scope::lightroom: {
-        const std::string url = m_lightroom.url.value_or("");
-        return [url, measure](const CancellationFlag& cancel, const ScanProgressCallback& progress) -> Result<ScanResult, std::string> {
-            try {
-                return LightroomScanner::scan(LightroomCatalog::read(url), measure, cancel, progress);
-            } catch (const CatalogReadError& error) {
-                return Unexpected{error.description()};
-            }
-        };
-    }
-    case Scope::captureOne: {
-        const std::string url = m_captureOne.url.value_or("");
-        return [url, measure](const CancellationFlag& cancel, const ScanProgressCallback& progress) -> Result<ScanResult, std::string> {
-            try {
-                return CaptureOneScanner::scan(CaptureOneCatalog::read(url), measure, cancel, progress);
-            } catch (const CatalogReadError& error) {
-                return Unexpected{error.description()};
-            }
-        };
-    }
+    case Scope::lightroom:
+        return catalogStage(m_lightroom.url.value_or(""), measure, [](const std::string& url, bool keep, const CancellationFlag& cancel,
+                                                                       const ScanProgressCallback& progress) {
+            return LightroomScanner::scan(LightroomCatalog::read(url), keep, cancel, progress);
+        });
+    case Scope::captureOne:
+        return catalogStage(m_captureOne.url.value_or(""), measure, [](const std::string& url, bool keep, const CancellationFlag& cancel,
+                                                                        const ScanProgressCallback& progress) {
+            return CaptureOneScanner::scan(CaptureOneCatalog::read(url), keep, cancel, progress);
+        });
     case Scope::folders:
     case Scope::photosLibrary: break;
     }
     std::vector<std::string> roots;
     for (const auto& source : m_sources) roots.push_back(source.path);
-    auto scanCache = m_scanCache;
+    auto scanCache = m_usesScanCache ? m_scanCache : nullptr;
     return [roots, measure, scanCache](const CancellationFlag& cancel,
                                        const ScanProgressCallback& progress) -> Result<ScanResult, std::string> {
         return ExactMatcher::scan(roots, measure, std::nullopt, {}, cancel, progress, {}, {}, {scanCache.get()});

@@ -17,6 +17,9 @@
 #include "engine/cleanup/CleanupReport.h"
 #include "engine/cleanup/Restorer.h"
 #include "engine/cleanup/Trasher.h"
+#include "engine/library/LibraryScanner.h"
+#include "engine/library/PhotoLibrary.h"
+#include "engine/library/ReviewAlbum.h"
 #include "engine/media/Compression.h"
 #include "engine/media/MediaScan.h"
 #include "engine/media/VideoCompressor.h"
@@ -29,6 +32,7 @@
 #include "engine/scan/ScanCache.h"
 #include "engine/similarity/FeatureCache.h"
 #include "engine/similarity/SimilarityIndex.h"
+#include "engine/similarity/SimilarityMatcher.h"
 
 #include <atomic>
 #include <functional>
@@ -83,6 +87,8 @@ public:
     /// say) leaves the person's settings as they were. Off by default; switching it off again
     /// saves nothing by itself.
     void setTransient(bool transient) { m_transient = transient; }
+    /// Without the scan cache every file is read again, and the cache is left as it is.
+    void setUsesScanCache(bool uses) { m_usesScanCache = uses; }
     bool isTransient() const { return m_transient; }
 
     // ---- Change notification: one mechanism for every view.
@@ -185,6 +191,39 @@ public:
     void undoMarking(const LightroomMarkRecord& record);
     void undoTagging(const CaptureOneMarkRecord& record);
 
+    // ---- Photo library (PhotoCleanupModelLibrary.cpp)
+    /// The library the photosLibrary scope scans and adds to the review album, with the probe of
+    /// its access. Without one, the Shotwell library named in the settings (else Shotwell's
+    /// default one) is used.
+    void usePhotoLibrary(std::shared_ptr<PhotoLibraryMedia> reader, std::shared_ptr<PhotoLibraryWriting> writer,
+                         std::function<Access()> access, std::optional<std::string> folder = std::nullopt);
+    /// Uses the Shotwell library at `database` and keeps the choice in the settings.
+    void useShotwellLibrary(const std::string& database);
+    Access libraryAccess() const { return m_library.access; }
+    /// The folder that holds the library, for a file manager to open when access is wanting.
+    const std::optional<std::string>& libraryFolder() const { return m_library.folder; }
+    /// Reads the library's access again, and scans when that makes scanning possible.
+    void requestLibraryAccess();
+    std::int64_t downloadLimit() const { return m_library.downloadLimit; }
+    /// Scans the library fetching at most `limit` bytes of data stored elsewhere; only in the
+    /// photosLibrary scope and only for a limit `downloadLimits` offers.
+    void downloadAndCompare(std::int64_t limit);
+    /// Pictures of the latest library scan left out because their data is elsewhere.
+    std::int64_t iCloudNotCompared() const;
+    /// Bytes free for the home folder's volume; none when they cannot be read.
+    std::optional<std::int64_t> freeSpace() const;
+    std::vector<std::int64_t> downloadLimits() const { return downloadLimitsFor(freeSpace()); }
+    static std::vector<std::int64_t> downloadLimitsFor(std::optional<std::int64_t> freeBytes);
+    /// Adds the approved copies to the review album in the background, then scans again.
+    void confirmAddToAlbum(const CleanupPlan& plan);
+    const std::optional<ReviewAlbum::Report>& albumReport() const { return m_library.albumReport; }
+    /// Reads the preview of a library picture ("photos-library:" path) at most `longestSide`
+    /// pixels long; absent for other paths. Safe on any thread, and it keeps the library it was
+    /// made from even when another one is chosen.
+    using PreviewReader = std::function<std::optional<Bitmap>(const std::string& path, int longestSide)>;
+    PreviewReader libraryPreviews() const;
+    bool isAddingToAlbum() const { return m_library.adding; }
+
     // ---- Media: videos to HEVC and Live Photos to stills (PhotoCleanupModelMedia.cpp)
     const std::optional<MediaScan>& media() const { return m_media.scan; }
     bool mediaScanning() const { return m_media.scanning; }
@@ -240,6 +279,32 @@ private:
     void recoverInterruptedCompressions();
     MediaState m_media;
 
+    struct ScanOutcome {
+        ScanResult result;
+        std::optional<SimilarityIndex> index;
+        bool measured = false; // similarity was asked for
+    };
+    struct LibraryState {
+        std::shared_ptr<PhotoLibraryMedia> reader;
+        std::shared_ptr<PhotoLibraryWriting> writer;
+        std::function<Access()> probe;
+        Access access = Access::notAsked;
+        std::optional<std::string> folder;
+        std::shared_ptr<LibraryHashCache> hashes = std::make_shared<LibraryHashCache>();
+        std::int64_t downloadLimit = 0;
+        std::optional<ReviewAlbum::Report> albumReport;
+        bool adding = false;
+    };
+
+    /// How a scan of the library reads it: the scan itself and the readers of its previews.
+    struct LibraryScan {
+        std::function<ScanResult(bool keepPictures, const CancellationFlag&, const ScanProgressCallback&)> scan;
+        SimilarityMatcher::FeatureReader features;
+        SimilarityMatcher::FaceReader faces;
+    };
+    bool canScanLibrary() const;
+    LibraryScan libraryScan(std::optional<std::int64_t> downloadLimit) const;
+    void restoreLibrary();
     template <class Catalog, class Marker, class Record>
     struct CatalogSource {
         std::optional<std::string> url;
@@ -260,7 +325,6 @@ private:
     void confirmCatalogMarking(Source& source, const CleanupPlan& plan, Mark mark);
     void failScan(const std::string& message);
 
-    struct ScanOutcome;
 
     std::vector<DuplicateGroup> groups(Mode mode) const;
     void finishScan(ScanOutcome outcome, std::optional<ReviewSession> previous);
@@ -309,6 +373,7 @@ private:
     std::vector<CleanupReport> m_recovered;
     std::int64_t m_executionProgress = 0;
     bool m_transient = false;
+    bool m_usesScanCache = true;
     LightroomSource m_lightroom;
     CaptureOneSource m_captureOne;
 
@@ -319,6 +384,7 @@ private:
     };
     std::vector<BackgroundTask> m_background;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0); // posted work checks the model is still there
+    LibraryState m_library;
     std::map<std::size_t, Observer> m_observers;
     std::size_t m_nextObserver = 1;
 };

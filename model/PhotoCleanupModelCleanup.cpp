@@ -5,6 +5,7 @@
 #include "engine/cleanup/CleanupJournal.h"
 #include "engine/cleanup/CleanupPlanner.h"
 #include "engine/cleanup/TrashLocation.h"
+#include "engine/library/LibrarySource.h"
 #include "engine/scan/ContentReader.h"
 
 #include <chrono>
@@ -38,6 +39,8 @@ void PhotoCleanupModel::review() {
 
 void PhotoCleanupModel::confirmAndExecute(const CleanupPlan& plan) {
     if (m_phase == Phase::executing || m_phase == Phase::scanning) return;
+    // Library pictures are never moved: they go into the review album instead.
+    if (!plan.removals.empty() && LibrarySource::isLibraryPath(plan.removals.front().path)) return confirmAddToAlbum(plan);
     m_pendingPlan.reset();
     const CleanupApproval approval = plan.approve(std::chrono::system_clock::now());
     const auto flag = std::make_shared<CancellationFlag>();

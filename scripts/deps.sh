@@ -24,6 +24,7 @@ packages=(
   zsh fish  # their completions are checked in the tests
   clang libclang-rt-14-dev  # libFuzzer, for the fuzz tests of the readers
   desktop-file-utils appstream libxml2-utils  # validating the desktop entry, metainfo and icon
+  shotwell xvfb xauth dbus-daemon  # a real photo library made by its own program, started without a display
 )
 
 missing=()

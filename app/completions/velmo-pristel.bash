@@ -34,7 +34,7 @@ _velmo_pristel() {
             ;;
         esac
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W "--lightroom --capture-one --mode --preset --protect --priorities --interactive --yes --dry-run --json --skipped --no-cache --help" -- "$cur"))
+            COMPREPLY=($(compgen -W "--lightroom --capture-one --library --mode --preset --protect --priorities --interactive --yes --dry-run --json --skipped --no-cache --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -d -- "$cur"))
         fi

@@ -49,6 +49,7 @@ complete -c velmo-pristel -n '__velmo_pristel_in clean' -l dry-run -d 'Stop afte
 complete -c velmo-pristel -n '__velmo_pristel_in clean' -l json -d 'Print one JSON document'
 complete -c velmo-pristel -n '__velmo_pristel_in clean' -l skipped -d 'List what the scan left out'
 complete -c velmo-pristel -n '__velmo_pristel_in clean' -l no-cache -d 'Read every file again instead of using the scan cache'
+complete -c velmo-pristel -n '__velmo_pristel_in clean' -l library -d 'Scan a Shotwell library and tag its copies for review'
 # history and put-back
 complete -c velmo-pristel -n '__velmo_pristel_in history' -l json -d 'Print one JSON document'
 complete -c velmo-pristel -n '__velmo_pristel_in put-back' -F

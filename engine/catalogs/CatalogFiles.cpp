@@ -80,12 +80,12 @@ std::vector<std::string> entriesWithExtension(const std::string& folder, const s
     return paths;
 }
 
-namespace {
-
 std::string readWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+
+namespace {
 
 bool namesProgram(const std::string& text, const std::vector<std::string>& lowerNames) {
     // Wine shows "C:\Program Files\Adobe\...\Lightroom.exe"; Linux paths use "/".
@@ -96,16 +96,17 @@ bool namesProgram(const std::string& text, const std::vector<std::string>& lower
 
 } // namespace
 
-bool isProgramRunning(const std::vector<std::string>& programNames, const std::string& procFolder) {
+std::vector<std::string> runningProcesses(const std::vector<std::string>& programNames, const std::string& procFolder) {
     std::vector<std::string> lowerNames;
     for (const auto& name : programNames) lowerNames.push_back(lowercased(name));
+    std::vector<std::string> processes;
     DIR* dir = ::opendir(procFolder.c_str());
-    if (dir == nullptr) return false;
-    bool running = false;
+    if (dir == nullptr) return processes;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string pid = entry->d_name;
         if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
         const std::string process = procFolder + "/" + pid;
+        bool running = false;
         std::string comm = readWhole(process + "/comm");
         if (!comm.empty() && comm.back() == '\n') comm.pop_back();
         if (namesProgram(comm, lowerNames)) running = true;
@@ -116,10 +117,14 @@ bool isProgramRunning(const std::vector<std::string>& programNames, const std::s
         // The command line's arguments, NUL-separated: Wine runs "wine C:\...\Lightroom.exe".
         for (const auto& argument : split(readWhole(process + "/cmdline"), '\0'))
             if (!argument.empty() && namesProgram(argument, lowerNames)) running = true;
-        if (running) break;
+        if (running) processes.push_back(process);
     }
     ::closedir(dir);
-    return running;
+    return processes;
+}
+
+bool isProgramRunning(const std::vector<std::string>& programNames, const std::string& procFolder) {
+    return !runningProcesses(programNames, procFolder).empty();
 }
 
 void saveRecord(const std::string& folder, const std::string& id, const Json& record) {

@@ -42,6 +42,11 @@ std::vector<std::string> entriesWithExtension(const std::string& folder, const s
 /// `programNames` (compared without regard to case; Windows programs under Wine show up with
 /// their ".exe" name in their command line). `procFolder` is "/proc" but for tests.
 bool isProgramRunning(const std::vector<std::string>& programNames, const std::string& procFolder = "/proc");
+/// The bytes of a small file, such as one under /proc; empty when it cannot be read.
+std::string readWhole(const std::string& path);
+/// The "<procFolder>/<pid>" folders of the processes `isProgramRunning` looks for.
+std::vector<std::string> runningProcesses(const std::vector<std::string>& programNames,
+                                          const std::string& procFolder = "/proc");
 
 /// Writes `record` as "<id>.json" in `folder` (created when missing): pretty-printed, keys
 /// sorted, replaced atomically. Throws std::runtime_error with the system's words.

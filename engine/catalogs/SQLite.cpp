@@ -40,6 +40,12 @@ std::optional<std::int64_t> integerValue(const SQLiteValue& value) {
     return std::nullopt;
 }
 
+std::string sqlText(std::string_view text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
 std::optional<std::string> textValue(const SQLiteValue& value) {
     if (!value) return std::nullopt;
     if (const auto* text = std::get_if<std::string>(&*value)) return *text;

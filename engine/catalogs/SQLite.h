@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -25,6 +26,9 @@ using SQLiteRow = std::vector<SQLiteValue>;
 std::optional<std::int64_t> integerValue(const SQLiteValue& value);
 /// Text as stored; absent for anything that is not text.
 std::optional<std::string> textValue(const SQLiteValue& value);
+
+/// `text` as an SQL string literal: in single quotes, each quote doubled.
+std::string sqlText(std::string_view text);
 
 /// How long a connection waits for another one's lock before giving up.
 inline constexpr int busyTimeoutMilliseconds = 3000;

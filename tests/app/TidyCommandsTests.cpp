@@ -124,7 +124,15 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"clean", "--yes=no", "photos"}, "--yes takes no value: --yes=no"},
         ArgumentCase{{"clean", "--json", "photos"}, "clean --json needs --yes or --dry-run: it never asks."},
         ArgumentCase{{"clean", "--json", "--interactive", "--yes", "photos"}, "--interactive and --json do not go together."},
-        ArgumentCase{{"clean", "--\nx", "photos"}, "Unknown option for clean: --\\nx (velmo-pristel clean --help lists them)"}));
+        ArgumentCase{{"clean", "--\nx", "photos"}, "Unknown option for clean: --\\nx (velmo-pristel clean --help lists them)"},
+        ArgumentCase{{"clean", "--library", "--dry-run"}, ""},
+        ArgumentCase{{"clean", "--library=~/Shotwell/photo.db", "--yes"}, ""},
+        ArgumentCase{{"clean", "--library", "shotwell", "other.db"},
+                     "clean --library takes one library, shotwell or a photo.db, not also other.db"},
+        ArgumentCase{{"clean", "--library="}, "--library= needs shotwell or the path of a photo.db."},
+        ArgumentCase{{"clean", "--library", "--protect", "a"},
+                     "--protect is for folders; a library's copies are only tagged, never moved."},
+        ArgumentCase{{"history", "--library"}, "Unknown option for history: --library (velmo-pristel history --help lists them)"}));
 
 // The help fits a terminal of 100 columns and gives every priority and preset a line of its own,
 // made from the same names the settings use.

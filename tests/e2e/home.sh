@@ -4,7 +4,7 @@
 program=$1 samples=$2
 work=$(mktemp -d)
 trap '[[ -n "${KEEP:-}" ]] || rm -rf "$work"' EXIT
-export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
+export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config XDG_CACHE_HOME=$work/home/.cache
 mkdir -p "$HOME"
 fail() { echo "FAILED: $*" >&2; exit 1; }
 # Every file below $photos with its checksum, to compare a folder before and after, and the

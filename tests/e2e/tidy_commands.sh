@@ -8,8 +8,13 @@ photos=$HOME/photos
 copy_samples
 before=$(snapshot)
 
-# A dry run and a declined plan change nothing.
+# A dry run and a declined plan change nothing; --no-cache reads everything and leaves the
+# scan cache alone, a run without it keeps what it read.
+cache=$HOME/.cache/velmo-pristel/exact-scan.cache
+"$program" clean --dry-run --no-cache "$photos" >"$work/dry.txt" || fail "dry run exited $?"
+[[ ! -e "$cache" ]] || fail "--no-cache wrote the scan cache"
 "$program" clean --dry-run "$photos" >"$work/dry.txt" || fail "dry run exited $?"
+[[ -s "$cache" ]] || fail "the scan cache was not written"
 grep -q '^Plan: 2 pictures' "$work/dry.txt" || fail "dry run plan: $(cat "$work/dry.txt")"
 status=0
 echo n | "$program" clean "$photos" >"$work/declined.txt" || status=$?

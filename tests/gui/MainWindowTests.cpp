@@ -15,7 +15,9 @@
 #include "gui/ThumbnailLoader.h"
 
 #include "engine/common/PathRules.h"
+#include "engine/library/MemoryLibrary.h"
 #include "tests/catalogs/LightroomScene.h"
+#include "tests/library/LibraryScene.h"
 #include "tests/support/TempDir.h"
 
 #include <QApplication>
@@ -289,6 +291,20 @@ private Q_SLOTS:
         waitForResults();
         QCOMPARE(window->results()->model()->rowCount(), 2);
         save(*window, "15-catalog-results");
+        // The photo whose file is gone is said under the results, and listed with its reason.
+        QLabel* leftOut = nullptr;
+        for (auto* label : window->findChildren<QLabel*>())
+            if (label->accessibleName() == "Left out of the scan") leftOut = label;
+        QVERIFY(leftOut && leftOut->isVisible());
+        QCOMPARE(leftOut->text(), QString("Left out of the scan: 1 unreadable."));
+        QString listed;
+        window->runDialog = [&](QDialog& dialog) {
+            if (auto* list = dialog.findChild<QListWidget*>()) listed = list->item(0)->text();
+            return int(QDialog::Accepted);
+        };
+        window->showLeftOut();
+        QVERIFY2(listed.startsWith("unreadable: ") && listed.contains("gone.jpg (Lightroom Classic lists it"),
+                 qPrintable(listed));
 
         model->markSuggested();
         QStringList said;
@@ -327,6 +343,61 @@ private Q_SLOTS:
         QVERIFY(!enabledAfter); // once is enough
         QVERIFY(model->lightroomRecords()[0].restored);
         QCOMPARE(model->notice().value_or(""), std::string("2 no longer Rejected in Main.lrcat"));
+        model->setScope(Scope::folders);
+    }
+
+    void aLibraryIsScannedWithItsPreviewsAndCopiesGoToTheReviewAlbum() {
+        auto library = std::make_shared<MemoryLibrary>();
+        const std::string original = pictures + "/Pictures/Camera/2021-06-12/IMG_0101.jpg";
+        const std::string bytes = testing::readFile(original);
+        for (const char* id : {"A", "B"}) {
+            auto item = testing::photo(id, bytes, *id == 'A' ? 1 : 2, 640);
+            item.picturePath = original;
+            library->add(item);
+        }
+        model->usePhotoLibrary(library, library, [] { return Access::granted; }, base);
+        model->setScope(Scope::photosLibrary);
+        waitForResults();
+        QCOMPARE(window->results()->model()->rowCount(), 1);
+        // The tiles show the library's own previews.
+        QImage tile;
+        QCOMPARE(window->thumbnails().thumbnail(model->result()->groups[0].members[0].path, tile),
+                 ThumbnailLoader::State::ready);
+        QVERIFY(!tile.isNull());
+        save(*window, "19-library-results");
+        // Compared side by side from the library's previews too.
+        bool previewed = false;
+        window->runDialog = [&](QDialog& dialog) {
+            if (auto* compare = qobject_cast<CompareDialog*>(&dialog)) {
+                compare->waitUntilLoaded();
+                const auto panes = compare->findChildren<ComparePane*>();
+                previewed = panes.size() == 2 && std::all_of(panes.begin(), panes.end(), [](ComparePane* pane) {
+                                return !pane->image().isNull();
+                            });
+            }
+            return int(QDialog::Accepted);
+        };
+        window->openCompare({model->result()->groups[0].members[0].path, model->result()->groups[0].members[1].path});
+        QVERIFY(previewed);
+
+        model->markSuggested();
+        QStringList said;
+        window->runDialog = [&](QDialog& dialog) {
+            if (auto* plan = qobject_cast<PlanDialog*>(&dialog)) {
+                said << plan->lines().first();
+                save(*plan, "20-library-plan");
+            } else if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+                said << box->text();
+            }
+            return int(QDialog::Accepted);
+        };
+        QVERIFY(window->reviewPlan());
+        QTRY_VERIFY_WITH_TIMEOUT(said.size() == 2, 60000);
+        QCOMPARE(said[0], QString::fromUtf8("Add 1 picture to the review album “Velmo Pristel Review”?"));
+        QVERIFY2(said[1].startsWith(QString::fromUtf8("1 picture added to the review album “Velmo Pristel Review”")),
+                 qPrintable(said[1]));
+        QCOMPARE(library->albums().size(), std::size_t(1));
+        QCOMPARE(library->items(CancellationFlag{}).photos.size(), std::size_t(2)); // nothing deleted
         model->setScope(Scope::folders);
     }
 
