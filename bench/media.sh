@@ -4,10 +4,16 @@
 #   bench/media.sh [CLIP_DIR]
 # CLIP_DIR defaults to $TMPDIR/mediabench; the clips are made there with FFmpeg's own sources
 # (a moving test pattern and a sine tone) when missing, plus opencv-doc's real recording
-# vtest.avi transcoded to H.264 when that package is installed.
+# vtest.avi (a street scene) transcoded to H.264.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+# The real recording is for this benchmark only, so its package is installed here.
+if [[ "$(dpkg-query -W -f='${Status}' opencv-doc 2>/dev/null || true)" != "install ok installed" ]]; then
+  sudo_cmd=()
+  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends opencv-doc >/dev/null || true
+fi
 [[ -f build/release/build.ninja ]] || cmake --preset release >/dev/null
 cmake --build --preset release --target media-bench -j2 >/dev/null
 
