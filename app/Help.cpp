@@ -88,7 +88,7 @@ std::string program() {
         "      Prints bursts: related shots taken seconds apart in one folder.\n"
         "  velmo-pristel --exact FOLDER... [--json] [--skipped]\n"
         "      Prints groups of byte-identical copies.\n"
-        "  velmo-pristel clean|history|put-back|undo ...\n"
+        "  velmo-pristel clean|compress|history|put-back|undo ...\n"
         "      Tidies from the terminal (below; velmo-pristel COMMAND --help tells more).\n"
         "  velmo-pristel --version | --help\n"
         "\n"
@@ -127,7 +127,10 @@ std::string program() {
             "  velmo-pristel clean --lightroom CATALOG | --capture-one CATALOG\n"
             "      Marks the copies in a catalog (Rejected, or tagged Red) instead of moving them.\n"
             "  velmo-pristel undo MARKING\n"
-            "      Takes a catalog marking back.\n\n";
+            "      Takes a catalog marking back.\n"
+            "  velmo-pristel compress [--videos] [--live-photos] [--images] [--dry-run] [--yes] [--json] FOLDER...\n"
+            "      Replaces big videos with HEVC copies at most 1080p, keeps only the stills of Live\n"
+            "      Photos and converts JPEG and TIFF photos to HEIC; put-back C<N> undoes a compression.\n\n";
     return text + exitStatuses;
 }
 

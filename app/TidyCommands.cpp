@@ -1,6 +1,7 @@
 #include "TidyCommands.h"
 
 #include "CatalogCommands.h"
+#include "CompressCommands.h"
 #include "CommandLine.h"
 #include "Help.h"
 #include "LibraryClean.h"
@@ -875,6 +876,7 @@ int history(const Options& options) {
             list.back()["kind"] = "cleanup";
         }
         for (const auto& marking : markings) list.push_back(CatalogCommands::markingJson(marking));
+        for (auto& compression : CompressCommands::historyJson()) list.push_back(std::move(compression));
         std::printf("%s\n", jsonText(list).c_str());
         return done;
     }
@@ -883,6 +885,7 @@ int history(const Options& options) {
     if (!markings.empty()) std::puts("\nMarkings in catalogs (velmo-pristel undo NUMBER takes one back):");
     for (std::size_t i = 0; i < markings.size(); ++i)
         std::printf("%s\n", CatalogCommands::historyLine(i + 1, markings[i]).c_str());
+    CompressCommands::printHistory();
     return done;
 }
 
@@ -935,6 +938,7 @@ int putBack(const Options& options) {
         std::fputs("put-back needs a cleanup: its number in history, or the first 8 or more characters of its id.\n", stderr);
         return usage;
     }
+    if (const auto status = CompressCommands::putBackIfCompression(options.operands)) return *status;
     Session session;
     const auto& reports = session.model.history();
     const auto choice = chooseCleanup(reports, options.operands.front());

@@ -1,8 +1,9 @@
-// velmo-pristel: a terminal command (clean, history, put-back, undo), the headless report (--exact,
+// velmo-pristel: a terminal command (clean, compress, history, put-back, undo), the headless report (--exact,
 // --similar, --series), the help or the version; otherwise the desktop window with the folders
 // given. A command line that is not understood is never taken for folders: it is one line on
 // standard error and status 2.
 #include "CommandLine.h"
+#include "CompressCommands.h"
 #include "CommandLineReport.h"
 #include "Desktop.h"
 #include "Help.h"
@@ -15,6 +16,7 @@
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
+    if (const auto status = vp::CompressCommands::runIfAsked(arguments)) return *status;
     if (const auto status = vp::TidyCommands::runIfAsked(arguments)) return *status;
     for (std::size_t i = 1; i < arguments.size() && arguments[i] != "--"; ++i) {
         if (arguments[i] == "--help" || arguments[i] == "-h") {

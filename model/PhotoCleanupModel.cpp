@@ -87,10 +87,13 @@ PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, 
     restoreCatalogs();
     recoverInterruptedCleanups();
     restoreLibrary();
+    recoverInterruptedCompressions();
 }
 
 PhotoCleanupModel::~PhotoCleanupModel() {
     if (m_cancelFlag) m_cancelFlag->cancel();
+    for (const auto& flag : {m_media.scanCancel, m_media.compressCancel})
+        if (flag) flag->cancel();
     m_alive.reset();
     m_background.clear(); // joins
 }

@@ -20,6 +20,9 @@
 #include "engine/library/LibraryScanner.h"
 #include "engine/library/PhotoLibrary.h"
 #include "engine/library/ReviewAlbum.h"
+#include "engine/media/Compression.h"
+#include "engine/media/MediaScan.h"
+#include "engine/media/VideoCompressor.h"
 #include "engine/review/KeeperPolicy.h"
 #include "engine/review/LockStore.h"
 #include "engine/review/ReviewSession.h"
@@ -36,6 +39,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -220,7 +224,61 @@ public:
     PreviewReader libraryPreviews() const;
     bool isAddingToAlbum() const { return m_library.adding; }
 
+    // ---- Media: videos to HEVC and Live Photos to stills (PhotoCleanupModelMedia.cpp)
+    const std::optional<MediaScan>& media() const { return m_media.scan; }
+    bool mediaScanning() const { return m_media.scanning; }
+    /// (done, total) videos examined by the running media scan.
+    std::pair<std::int64_t, std::int64_t> mediaProgress() const { return m_media.progress; }
+    /// Ticked candidates by path, and ticked Live Photos by movie path; a new scan ticks all.
+    const std::set<std::string>& selectedVideos() const { return m_media.selectedVideos; }
+    const std::set<std::string>& selectedLive() const { return m_media.selectedLive; }
+    void setVideoSelected(const std::string& path, bool selected);
+    void setLiveSelected(const std::string& movie, bool selected);
+    const std::optional<CompressionPlan>& pendingCompression() const { return m_media.pendingCompression; }
+    const std::optional<CompressionReport>& compressionReport() const { return m_media.compressionReport; }
+    /// Where the running compression stands; none when none runs.
+    const std::optional<CompressionProgress>& compressing() const { return m_media.compressing; }
+    const std::optional<CleanupPlan>& pendingLive() const { return m_media.pendingLive; }
+    const std::optional<CleanupReport>& liveReport() const { return m_media.liveReport; }
+    /// Earlier compressions, newest first, and those settled at start-up after an interruption.
+    const std::vector<CompressionReport>& compressionHistory() const { return m_media.history; }
+    const std::vector<CompressionReport>& recoveredCompressions() const { return m_media.recovered; }
+
+    bool canScanMedia() const;
+    /// Examines the chosen folders' videos (with size estimates) and Live Photos in the background.
+    void scanMedia();
+    void cancelMediaScan();
+    /// The ticked candidates as a plan awaiting approval; with none ticked, a notice says so.
+    void reviewCompression();
+    /// Approves the plan and compresses in the background; then the media are scanned again.
+    void confirmCompression(const CompressionPlan& plan);
+    /// Stops the running encode promptly (its partial copy goes to the Trash) and every video after it.
+    void stopCompression();
+    void reviewLiveStills();
+    /// Moves the approved Live Photo movies to the Trash through the cleanup executor.
+    void confirmLiveStills(const CleanupPlan& plan);
+    /// Puts one original back (its copy to the Trash), reloads the history and scans the media again.
+    std::optional<std::string> useOriginal(const std::string& path, const CompressionItem& item,
+                                           const CompressionReport& report);
+
 private:
+    struct MediaState {
+        std::optional<MediaScan> scan;
+        bool scanning = false;
+        std::pair<std::int64_t, std::int64_t> progress{0, 0};
+        std::set<std::string> selectedVideos, selectedLive;
+        std::optional<CompressionPlan> pendingCompression;
+        std::optional<CompressionReport> compressionReport;
+        std::optional<CompressionProgress> compressing;
+        std::optional<CleanupPlan> pendingLive;
+        std::optional<CleanupReport> liveReport;
+        std::vector<CompressionReport> history, recovered;
+        SharedCancellationFlag scanCancel, compressCancel;
+    };
+    VideoCompressor videoCompressor() const;
+    void recoverInterruptedCompressions();
+    MediaState m_media;
+
     struct ScanOutcome {
         ScanResult result;
         std::optional<SimilarityIndex> index;

@@ -13,6 +13,8 @@ packages=(
   libtiff-dev
   libplist-dev
   libsqlite3-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libx265-199  # movies; x265 through libavcodec
+  ffmpeg  # the test and benchmark clips are made with its own sources (testsrc2, sine)
   qt6-base-dev libqt6svg6 fonts-dejavu-core  # the desktop window; its tests run offscreen
   shared-mime-info
   libopencv-contrib-dev opencv-data libdlib-dev libdlib-data python3-skimage

@@ -9,7 +9,7 @@ _velmo_pristel() {
     command=""
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-        clean | history | put-back | undo) command=${COMP_WORDS[i]}; break ;;
+        clean | compress | history | put-back | undo) command=${COMP_WORDS[i]}; break ;;
         --) break ;;
         esac
     done
@@ -35,6 +35,14 @@ _velmo_pristel() {
         esac
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W "--lightroom --capture-one --library --mode --preset --protect --priorities --interactive --yes --dry-run --json --skipped --no-cache --help" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -d -- "$cur"))
+        fi
+        return
+        ;;
+    compress)
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W "--videos --live-photos --images --yes --dry-run --json --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -d -- "$cur"))
         fi
@@ -77,7 +85,7 @@ _velmo_pristel() {
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--similar --series --exact --json --skipped --no-cache --help --version" -- "$cur"))
     elif ((COMP_CWORD == 1)); then
-        COMPREPLY=($(compgen -W "clean history put-back undo" -- "$cur") $(compgen -d -- "$cur"))
+        COMPREPLY=($(compgen -W "clean compress history put-back undo" -- "$cur") $(compgen -d -- "$cur"))
     else
         COMPREPLY=($(compgen -d -- "$cur"))
     fi

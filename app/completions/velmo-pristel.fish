@@ -3,7 +3,7 @@ function __velmo_pristel_command
     set -l words (commandline -opc)
     for word in $words[2..-1]
         switch $word
-            case clean history put-back undo
+            case clean compress history put-back undo
                 echo $word
                 return 0
             case --
@@ -24,7 +24,7 @@ end
 
 complete -c velmo-pristel -f
 # The report and the window
-complete -c velmo-pristel -n __velmo_pristel_no_command -a 'clean history put-back undo' -d 'Command'
+complete -c velmo-pristel -n __velmo_pristel_no_command -a 'clean compress history put-back undo' -d 'Command'
 complete -c velmo-pristel -n __velmo_pristel_no_command -a '(__fish_complete_directories)'
 complete -c velmo-pristel -n __velmo_pristel_no_command -l similar -d 'Other versions of one photo'
 complete -c velmo-pristel -n __velmo_pristel_no_command -l series -d 'Bursts: shots seconds apart'
@@ -51,5 +51,13 @@ complete -c velmo-pristel -n '__velmo_pristel_in clean' -l skipped -d 'List what
 complete -c velmo-pristel -n '__velmo_pristel_in clean' -l no-cache -d 'Read every file again instead of using the scan cache'
 complete -c velmo-pristel -n '__velmo_pristel_in clean' -l library -d 'Scan a Shotwell library and tag its copies for review'
 # history and put-back
+# compress
+complete -c velmo-pristel -n '__velmo_pristel_in compress' -a '(__fish_complete_directories)'
+complete -c velmo-pristel -n '__velmo_pristel_in compress' -l videos -d 'Only the videos, to HEVC at most 1080p'
+complete -c velmo-pristel -n '__velmo_pristel_in compress' -l live-photos -d 'Only the Live Photos, to their stills'
+complete -c velmo-pristel -n '__velmo_pristel_in compress' -l images -d 'Only the JPEG and TIFF photos, to HEIC'
+complete -c velmo-pristel -n '__velmo_pristel_in compress' -l yes -d 'Compress without asking'
+complete -c velmo-pristel -n '__velmo_pristel_in compress' -l dry-run -d 'Stop after the plan'
+complete -c velmo-pristel -n '__velmo_pristel_in compress' -l json -d 'Print one JSON document'
 complete -c velmo-pristel -n '__velmo_pristel_in history' -l json -d 'Print one JSON document'
 complete -c velmo-pristel -n '__velmo_pristel_in put-back' -F

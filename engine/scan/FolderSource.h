@@ -37,6 +37,8 @@ inline const NameSet rawExtensions{"dng", "cr2", "cr3", "crw", "nef", "nrw", "ar
 inline const NameSet rawPartnerExtensions{"jpg", "jpeg", "heic", "heif", "tif", "tiff"};
 inline const NameSet sidecarExtensions{"xmp", "aae"};
 inline const NameSet livePhotoExtensions{"mov"};
+/// Movies the media scan looks at; the picture scan only counts them among other files.
+inline const NameSet movieExtensions{"mov", "mp4", "m4v"};
 inline const NameSet managedLibraryExtensions{"photoslibrary", "photolibrary", "migratedphotolibrary",
                                               "aplibrary",     "lrdata",       "lrlibrary",
                                               "cocatalog",     "cocatalogdb",  "cosessiondb"};
@@ -60,6 +62,8 @@ struct Found {
 
 struct Walk {
     std::vector<Found> found;
+    /// Plain files with a movie extension, for the media scan (`format` is `other`).
+    std::vector<Found> movies;
     std::vector<SkippedFile> skipped;
     std::vector<ExcludedItem> excluded;
     std::vector<std::string> hidden; ///< hidden folders and hidden files with a picture's extension, passed by

@@ -236,6 +236,11 @@ void Walker::consider(const std::string& path, const std::string& root) {
             m_walk.skipped.push_back({path, SkipReason::unsupportedFormat, uppercased(extension)});
         else
             ++m_walk.otherFiles;
+        struct stat status {};
+        if (movieExtensions.contains(lowercased(extension)) && ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+            m_walk.movies.push_back({path, root, FileSnapshot::fromStatus(status), PhotoFormat::other,
+                                     static_cast<std::int64_t>(status.st_ctim.tv_sec),
+                                     static_cast<std::int64_t>(status.st_ctim.tv_nsec)});
         return;
     }
     struct stat status {};

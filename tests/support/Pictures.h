@@ -16,6 +16,8 @@ struct PictureSpec {
     std::optional<std::string> make = std::nullopt;
     std::optional<std::string> model = std::nullopt;
     std::optional<std::string> dateTimeOriginal = std::nullopt; ///< "yyyy:MM:dd HH:mm:ss"
+    /// Noise over the picture, as in a real photo's fine detail, so compression cannot flatten it.
+    bool detailed = false;
 };
 
 /// Writes the picture in the format of the path's extension (jpg, png, tif, heic, ...);
