@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     if (!given.empty() && arguments[1] != "--" && given.front().find('/') == std::string::npos) {
         struct stat status {};
         if (::stat(given.front().c_str(), &status) != 0) {
-            std::fprintf(stderr, "No such command or folder: %s (the commands are clean, history, put-back and undo)\n",
+            std::fprintf(stderr, "No such command or folder: %s (the commands are clean, compress, history, put-back and undo)\n",
                          vp::CommandLine::asGiven(given.front()).c_str());
             return 2;
         }

@@ -145,7 +145,9 @@ public:
     void review();
     /// Approves the plan and runs it in the background; the results are scanned again afterwards,
     /// with the marks carried over.
-    void confirmAndExecute(const CleanupPlan& plan);
+    /// Plans are taken by value here and below: a view may hand over `*pendingPlan()`, which
+    /// approving clears.
+    void confirmAndExecute(CleanupPlan plan);
     /// Stop After This One: the running cleanup finishes the picture it is on, records every
     /// picture after it as not attempted (skipped, "Cancelled before this picture was
     /// reached.") and reports as usual. Does nothing when no cleanup is running.
@@ -184,9 +186,9 @@ public:
     /// Marks the approved copies Rejected in the chosen Lightroom Classic catalog, in the
     /// background; the report or the refusal is published, the records reloaded and the
     /// catalog scanned again.
-    void confirmMarkRejected(const CleanupPlan& plan);
+    void confirmMarkRejected(CleanupPlan plan);
     /// Tags the approved copies Red in the chosen Capture One catalog, the same way.
-    void confirmTagRed(const CleanupPlan& plan);
+    void confirmTagRed(CleanupPlan plan);
     /// Takes a marking back; the notice tells how many photos it gave their flag back.
     void undoMarking(const LightroomMarkRecord& record);
     void undoTagging(const CaptureOneMarkRecord& record);
@@ -215,7 +217,7 @@ public:
     std::vector<std::int64_t> downloadLimits() const { return downloadLimitsFor(freeSpace()); }
     static std::vector<std::int64_t> downloadLimitsFor(std::optional<std::int64_t> freeBytes);
     /// Adds the approved copies to the review album in the background, then scans again.
-    void confirmAddToAlbum(const CleanupPlan& plan);
+    void confirmAddToAlbum(CleanupPlan plan);
     const std::optional<ReviewAlbum::Report>& albumReport() const { return m_library.albumReport; }
     /// Reads the preview of a library picture ("photos-library:" path) at most `longestSide`
     /// pixels long; absent for other paths. Safe on any thread, and it keeps the library it was

@@ -96,7 +96,7 @@ void PhotoCleanupModel::confirmCatalogMarking(Source& source, const CleanupPlan&
     changed();
 }
 
-void PhotoCleanupModel::confirmMarkRejected(const CleanupPlan& plan) {
+void PhotoCleanupModel::confirmMarkRejected(CleanupPlan plan) {
     const LightroomRejecter rejecter(m_folders.lightroom());
     confirmCatalogMarking(m_lightroom, plan, [rejecter](const CleanupPlan& approved, const CleanupApproval& approval,
                                                         const std::string& catalog, Timestamp now) {
@@ -104,7 +104,7 @@ void PhotoCleanupModel::confirmMarkRejected(const CleanupPlan& plan) {
     });
 }
 
-void PhotoCleanupModel::confirmTagRed(const CleanupPlan& plan) {
+void PhotoCleanupModel::confirmTagRed(CleanupPlan plan) {
     const CaptureOneMarker marker(m_folders.captureOne());
     confirmCatalogMarking(m_captureOne, plan, [marker](const CleanupPlan& approved, const CleanupApproval& approval,
                                                        const std::string& catalog, Timestamp now) {

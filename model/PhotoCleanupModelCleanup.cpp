@@ -37,7 +37,7 @@ void PhotoCleanupModel::review() {
     changed();
 }
 
-void PhotoCleanupModel::confirmAndExecute(const CleanupPlan& plan) {
+void PhotoCleanupModel::confirmAndExecute(CleanupPlan plan) {
     if (m_phase == Phase::executing || m_phase == Phase::scanning) return;
     // Library pictures are never moved: they go into the review album instead.
     if (!plan.removals.empty() && LibrarySource::isLibraryPath(plan.removals.front().path)) return confirmAddToAlbum(plan);

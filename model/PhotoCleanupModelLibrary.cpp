@@ -125,7 +125,7 @@ std::vector<std::int64_t> PhotoCleanupModel::downloadLimitsFor(std::optional<std
     return limits;
 }
 
-void PhotoCleanupModel::confirmAddToAlbum(const CleanupPlan& plan) {
+void PhotoCleanupModel::confirmAddToAlbum(CleanupPlan plan) {
     if (m_phase == Phase::executing || m_phase == Phase::scanning || !m_library.writer) return;
     m_pendingPlan.reset();
     const CleanupApproval approval = plan.approve(std::chrono::system_clock::now());

@@ -22,7 +22,7 @@ refused "Not a folder: Sent/coffee-for-mum.jpg" --exact Sent/coffee-for-mum.jpg
 refused "Folders go right after --similar, before other options: ." --similar --json .
 refused "Give one of --exact, --similar and --series, not both --series and --similar." --series . --similar
 refused "--json goes with --exact, --similar or --series." --json .
-refused "No such command or folder: cleen (the commands are clean, history, put-back and undo)" cleen .
+refused "No such command or folder: cleen (the commands are clean, compress, history, put-back and undo)" cleen .
 refused "Unknown option for clean: --yse (velmo-pristel clean --help lists them)" clean --yse .
 refused "Unknown option for history: --dry-run (velmo-pristel history --help lists them)" history --dry-run
 refused "history takes no folders or names: ." history .

@@ -87,7 +87,7 @@ TEST_F(CatalogFlow, CaptureOneCopiesAreTaggedRedThenTakenBack) {
     ASSERT_FALSE(model->result()->groups.empty());
 
     const CleanupPlan plan = planOfSuggested(*model);
-    model->confirmTagRed(plan);
+    model->confirmTagRed(*model->pendingPlan()); // the model's own plan, which approving clears
     testing::drainUntil(queue, [&] { return model->captureOneReport() && model->phase() == Phase::results; });
     const auto record = model->captureOneReport()->record;
     ASSERT_TRUE(record);
