@@ -497,7 +497,7 @@ std::optional<int> putBackIfCompression(const std::vector<std::string>& operands
 }
 
 std::string help() {
-    return "Usage: velmo-pristel compress [--videos] [--live-photos] [--images] [--dry-run] [--yes] [--json] FOLDER...\n"
+    return "Usage: velmo-pristel compress [OPTION...] FOLDER...\n"
            "\n"
            "Finds videos that an HEVC copy of at most 1920x1080 would make at least 15% smaller, Live\n"
            "Photos kept as a still and a short movie, and JPEG and TIFF photos that a HEIC copy would make\n"

@@ -128,7 +128,7 @@ std::string program() {
             "      Marks the copies in a catalog (Rejected, or tagged Red) instead of moving them.\n"
             "  velmo-pristel undo MARKING\n"
             "      Takes a catalog marking back.\n"
-            "  velmo-pristel compress [--videos] [--live-photos] [--images] [--dry-run] [--yes] [--json] FOLDER...\n"
+            "  velmo-pristel compress [--videos] [--live-photos] [--images] [OPTION...] FOLDER...\n"
             "      Replaces big videos with HEVC copies at most 1080p, keeps only the stills of Live\n"
             "      Photos and converts JPEG and TIFF photos to HEIC; put-back C<N> undoes a compression.\n\n";
     return text + exitStatuses;

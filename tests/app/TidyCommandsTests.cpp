@@ -1,5 +1,6 @@
 // The terminal's own rules: which cleanup an argument names, what a history line says, and
 // where a relative path points.
+#include "app/CompressCommands.h"
 #include "app/Help.h"
 #include "app/TidyCommands.h"
 #include "engine/common/Text.h"
@@ -137,7 +138,8 @@ INSTANTIATE_TEST_SUITE_P(
 // The help fits a terminal of 100 columns and gives every priority and preset a line of its own,
 // made from the same names the settings use.
 TEST(HelpTexts, FitTheTerminalAndListEveryPriorityAndPreset) {
-    for (const std::string& text : {Help::program(), Help::clean(), Help::history(), Help::putBack()}) {
+    for (const std::string& text :
+         {Help::program(), Help::clean(), Help::history(), Help::putBack(), Help::undo(), CompressCommands::help()}) {
         for (const auto& line : split(text, '\n')) EXPECT_LE(line.size(), 100u) << line;
         EXPECT_TRUE(text.ends_with("\n"));
     }
