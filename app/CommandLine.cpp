@@ -7,6 +7,9 @@
 #include "platform/image/Images.h"
 
 #include <algorithm>
+#include <thread>
+#include <pthread.h>
+#include <csignal>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -139,5 +142,19 @@ std::string bytesText(std::int64_t bytes) {
 }
 
 std::string_view version() { return VP_VERSION; }
+
+void takeTerminationSignals(std::function<void(int signal)> handle) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([signals, handle = std::move(handle)] {
+        while (true) {
+            int received = 0;
+            if (sigwait(&signals, &received) == 0) handle(received);
+        }
+    }).detach();
+}
 
 } // namespace vp::CommandLine

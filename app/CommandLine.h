@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -82,5 +83,10 @@ std::string bytesText(std::int64_t bytes);
 
 /// The program's version, as --version prints it.
 std::string_view version();
+
+/// Blocks SIGINT and SIGTERM in the calling thread (and so in every thread it starts later) and
+/// hands each one that arrives to `handle` on a thread of its own, which lives as long as the
+/// process. Call before any other thread is started.
+void takeTerminationSignals(std::function<void(int signal)> handle);
 
 } // namespace vp::CommandLine

@@ -90,12 +90,7 @@ public:
     static Signals& take() {
         static Signals* signals = [] {
             auto* created = new Signals; // never destroyed: the signal thread outlives main
-            sigset_t set;
-            sigemptyset(&set);
-            sigaddset(&set, SIGINT);
-            sigaddset(&set, SIGTERM);
-            pthread_sigmask(SIG_BLOCK, &set, nullptr);
-            std::thread([created, set] { created->wait(set); }).detach();
+            CommandLine::takeTerminationSignals([created](int received) { created->handle(received); });
             return created;
         }();
         return *signals;
@@ -108,19 +103,15 @@ public:
     bool requested() const { return m_requested; }
 
 private:
-    void wait(sigset_t set) {
-        while (true) {
-            int received = 0;
-            if (sigwait(&set, &received) != 0) continue;
-            if (m_asking) {
-                static constexpr char line[] = "\nNothing was changed.\n";
-                (void)!::write(STDERR_FILENO, line, sizeof line - 1);
-                std::_Exit(declined);
-            }
-            if (m_requested.exchange(true)) std::_Exit(128 + received);
-            std::lock_guard lock(m_mutex);
-            if (m_flag != nullptr) m_flag->cancel();
+    void handle(int received) {
+        if (m_asking) {
+            static constexpr char line[] = "\nNothing was changed.\n";
+            (void)!::write(STDERR_FILENO, line, sizeof line - 1);
+            std::_Exit(declined);
         }
+        if (m_requested.exchange(true)) std::_Exit(128 + received);
+        std::lock_guard lock(m_mutex);
+        if (m_flag != nullptr) m_flag->cancel();
     }
     std::mutex m_mutex;
     CancellationFlag* m_flag = nullptr;

@@ -216,12 +216,7 @@ public:
     static Interrupts& take() {
         static Interrupts* interrupts = [] {
             auto* created = new Interrupts; // never destroyed: the signal thread outlives main
-            sigset_t signals;
-            sigemptyset(&signals);
-            sigaddset(&signals, SIGINT);
-            sigaddset(&signals, SIGTERM);
-            pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-            std::thread([created, signals] { created->wait(signals); }).detach();
+            CommandLine::takeTerminationSignals([created](int received) { created->handle(received); });
             return created;
         }();
         return *interrupts;
@@ -244,31 +239,27 @@ public:
     }
 
 private:
-    void wait(sigset_t signals) {
-        while (true) {
-            int received = 0;
-            if (sigwait(&signals, &received) != 0) continue;
-            std::lock_guard lock(m_mutex);
-            const bool again = m_requested.exchange(true);
-            if (m_stage == Stage::asking) {
-                if (m_terminal) ::tcsetattr(STDIN_FILENO, TCSANOW, &*m_terminal);
-                static constexpr char newline[] = "\n", line[] = "Nothing was moved.\n";
-                (void)!::write(STDERR_FILENO, newline, sizeof newline - 1); // ends the question's line
-                (void)!::write(STDOUT_FILENO, line, sizeof line - 1);
-                std::_Exit(declined);
-            }
-            if (m_stage == Stage::immediate || again) {
-                // As if the signal had not been taken at all.
-                std::signal(received, SIG_DFL);
-                sigset_t one;
-                sigemptyset(&one);
-                sigaddset(&one, received);
-                pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-                ::raise(received);
-                std::_Exit(128 + received);
-            }
-            if (m_queue != nullptr) m_queue->post([] {});
+    void handle(int received) {
+        std::lock_guard lock(m_mutex);
+        const bool again = m_requested.exchange(true);
+        if (m_stage == Stage::asking) {
+            if (m_terminal) ::tcsetattr(STDIN_FILENO, TCSANOW, &*m_terminal);
+            static constexpr char newline[] = "\n", line[] = "Nothing was moved.\n";
+            (void)!::write(STDERR_FILENO, newline, sizeof newline - 1); // ends the question's line
+            (void)!::write(STDOUT_FILENO, line, sizeof line - 1);
+            std::_Exit(declined);
         }
+        if (m_stage == Stage::immediate || again) {
+            // As if the signal had not been taken at all.
+            std::signal(received, SIG_DFL);
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, received);
+            pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+            ::raise(received);
+            std::_Exit(128 + received);
+        }
+        if (m_queue != nullptr) m_queue->post([] {});
     }
 
     std::atomic<bool> m_requested{false};
