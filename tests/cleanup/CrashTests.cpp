@@ -4,6 +4,7 @@
 
 #include "engine/cleanup/CleanupJournal.h"
 #include "engine/cleanup/TrashLocation.h"
+#include "tests/support/RandomKill.h"
 
 #include <chrono>
 #include <csignal>
@@ -155,15 +156,8 @@ TEST(CrashDuringCleanup, EveryPictureIsInItsFolderOrTheTrashNeverBothNeverNeithe
         // The first run is never killed: it measures how long a whole cleanup takes.
         const auto started = Clock::now();
         const pid_t child = startCleanup(plan, journals);
-        if (seed > 0) {
-            std::uniform_int_distribution<long> delay(0, std::chrono::duration_cast<std::chrono::microseconds>(longest).count());
-            std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-            ::kill(child, SIGKILL);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
+        const int status = testing::waitOrKillAtRandom(child, seed, random, started, longest);
         if (seed == 0) {
-            longest = Clock::now() - started;
             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         }
         ++tally.runs;

@@ -6,6 +6,7 @@
 
 #include "engine/cleanup/TrashLocation.h"
 #include "platform/media/Movies.h"
+#include "tests/support/RandomKill.h"
 
 #include <chrono>
 #include <csignal>
@@ -115,16 +116,8 @@ TEST(CrashDuringCompression, EachVideoIsTheOriginalOrAVerifiedCopy) {
             CancellationFlag cancel;
             ::_exit(compressor.compress(plan, {plan.id}, cancel) ? 0 : 1);
         }
-        // The first run is never killed: it measures how long a whole run takes.
-        if (seed > 0) {
-            std::uniform_int_distribution<long> delay(0, std::chrono::duration_cast<std::chrono::microseconds>(longest).count());
-            std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-            ::kill(child, SIGKILL);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
+        const int status = testing::waitOrKillAtRandom(child, seed, random, started, longest);
         if (seed == 0) {
-            longest = Clock::now() - started;
             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         }
         ++tally.runs;
