@@ -66,6 +66,8 @@ run 0 clean --lightroom "$lightroom" --yes --json
 grep -q '"outcome":"nothingToDo"' "$work/out.txt" || fail "rejected photos were offered again: $(cat "$work/out.txt")"
 
 # ---- Capture One, asked and answered; the id it prints takes the tagging back.
+# Records keep the second a marking was made, so the two must not share one for "newest first".
+sleep 1.1
 echo y | run 0 clean --capture-one "$captureOne"
 grep -q '^Tagged Red: ' "$work/out.txt" || fail "tagging: $(cat "$work/out.txt")"
 id=$(sed -n 's/.*take this back with: velmo-pristel undo \([0-9A-F]\{8\}\)$/\1/p' "$work/out.txt")
