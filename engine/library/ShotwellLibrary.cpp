@@ -10,6 +10,7 @@
 #include "platform/SystemError.h"
 #include "platform/TypeIdentifiers.h"
 #include "platform/UniqueFd.h"
+#include "platform/media/Movies.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -35,6 +36,9 @@ constexpr std::int64_t favoriteFlag = 0x2;
 constexpr std::int64_t trashFlag = 0x4;
 constexpr std::int64_t flaggedFlag = 0x10;
 constexpr std::int64_t rawFileFormat = 1;
+// Bits of VideoTable.flags: a video has no hidden flag, and its flagged bit is its favourite.
+constexpr std::int64_t videoTrashFlag = 0x1;
+constexpr std::int64_t videoFlaggedFlag = 0x4;
 
 constexpr std::size_t chunkSize = 1 << 20;
 
@@ -159,6 +163,56 @@ std::optional<Photo> photoWithID(const std::string& database, std::string_view i
         auto photos = Rows(database, false).photos("WHERE id = " + std::to_string(*row));
         if (photos.empty() || photos.front().isHidden) return std::nullopt;
         return std::move(photos.front());
+    } catch (const CatalogReadError&) {
+        return std::nullopt;
+    }
+}
+
+std::string videoID(std::int64_t row) { return "video-" + ShotwellLibrary::photoID(row).substr(5); }
+
+std::optional<std::int64_t> videoRowOf(std::string_view id) {
+    if (!id.starts_with("video-")) return std::nullopt;
+    return ShotwellLibrary::rowOf("thumb" + std::string(id.substr(6)));
+}
+
+struct Video {
+    LibraryVideoInfo info;
+    std::string path;
+    bool isTrashed = false;
+};
+
+constexpr std::string_view videoColumns = "id, filename, exposure_time, timestamp, flags";
+
+std::optional<Video> videoOf(const SQLiteRow& row) {
+    const auto id = integerValue(row[0]);
+    const auto path = textValue(row[1]);
+    if (!id || !path) return std::nullopt;
+    const std::int64_t flags = integerValue(row[4]).value_or(0);
+    Video video;
+    video.path = *path;
+    video.isTrashed = (flags & videoTrashFlag) != 0;
+    video.info.id = videoID(*id);
+    video.info.filename = lastPathComponent(*path);
+    const std::int64_t stored = integerValue(row[3]).value_or(0);
+    if (const auto exposure = integerValue(row[2]).value_or(0); exposure > 0) video.info.created = fromSeconds(exposure);
+    else if (stored > 0) video.info.created = fromSeconds(stored);
+    // As for photos, the file on disk dates the video, so a file changed behind Shotwell's back counts.
+    video.info.modified = modifiedOnDisk(*path);
+    if (!video.info.modified && stored > 0) video.info.modified = fromSeconds(stored);
+    video.info.isFavorite = (flags & videoFlaggedFlag) != 0;
+    return video;
+}
+
+std::optional<Video> videoWithID(const std::string& database, std::string_view id) {
+    const auto row = videoRowOf(id);
+    if (!row) return std::nullopt;
+    try {
+        const SQLiteReader reader(database, false, std::string(ShotwellLibrary::busyText));
+        const auto rows = reader.rows("SELECT " + std::string(videoColumns) + " FROM VideoTable WHERE id = " + std::to_string(*row));
+        if (rows.empty()) return std::nullopt;
+        auto video = videoOf(rows[0]);
+        if (!video || video->isTrashed) return std::nullopt;
+        return video;
     } catch (const CatalogReadError&) {
         return std::nullopt;
     }
@@ -369,6 +423,11 @@ std::optional<Bitmap> ShotwellLibrary::preview(const std::string& id, int maxPix
 }
 
 std::optional<std::optional<Timestamp>> ShotwellLibrary::currentModified(const std::string& id) const {
+    if (id.starts_with("video-")) {
+        const auto video = videoWithID(m_database, id);
+        if (!video) return std::nullopt;
+        return video->info.modified;
+    }
     const auto photo = photoWithID(m_database, id);
     if (!photo) return std::nullopt;
     return photo->item.modified;
@@ -447,16 +506,9 @@ std::vector<LibraryVideoInfo> ShotwellLibrary::videos(const CancellationFlag& ca
     std::vector<LibraryVideoInfo> videos;
     try {
         const SQLiteReader reader(m_database, false, std::string(busyText));
-        for (const auto& row : reader.rows("SELECT id, filename, exposure_time, timestamp FROM VideoTable ORDER BY id")) {
+        for (const auto& row : reader.rows("SELECT " + std::string(videoColumns) + " FROM VideoTable ORDER BY id")) {
             if (cancel.isCancelled()) break;
-            LibraryVideoInfo video;
-            char id[32];
-            std::snprintf(id, sizeof id, "video-%016" PRIx64, static_cast<std::uint64_t>(integerValue(row[0]).value_or(0)));
-            video.id = id;
-            video.filename = lastPathComponent(textValue(row[1]).value_or("Video"));
-            if (const auto exposure = integerValue(row[2]).value_or(0); exposure > 0) video.created = fromSeconds(exposure);
-            if (const auto stored = integerValue(row[3]).value_or(0); stored > 0) video.modified = fromSeconds(stored);
-            videos.push_back(std::move(video));
+            if (auto video = videoOf(row); video && !video->isTrashed) videos.push_back(std::move(video->info));
         }
     } catch (const CatalogReadError&) {
     }
@@ -467,20 +519,11 @@ std::vector<LibraryVideoInfo> ShotwellLibrary::videos(const CancellationFlag& ca
 }
 
 std::optional<std::string> ShotwellLibrary::localVideoURL(const std::string& id) const {
-    if (!id.starts_with("video-")) return std::nullopt;
-    const auto row = rowOf("thumb" + id.substr(6));
-    if (!row) return std::nullopt;
-    try {
-        const SQLiteReader reader(m_database, false, std::string(busyText));
-        const auto rows = reader.rows("SELECT filename FROM VideoTable WHERE id = " + std::to_string(*row));
-        if (rows.empty() || !textValue(rows[0][0])) return std::nullopt;
-        struct stat status {};
-        const auto path = *textValue(rows[0][0]);
-        if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
-        return path;
-    } catch (const CatalogReadError&) {
-        return std::nullopt;
-    }
+    const auto video = videoWithID(m_database, id);
+    if (!video) return std::nullopt;
+    struct stat status {};
+    if (::stat(video->path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return video->path;
 }
 
 std::optional<std::int64_t> ShotwellLibrary::pairedMovieSize(const std::string&) const {
@@ -558,6 +601,8 @@ std::int64_t insertReplacement(SQLiteWriter& writer, const Placed& placed) {
     if (original.empty()) return -1;
     struct stat status {};
     ::stat(placed.newPath.c_str(), &status);
+    // A smaller copy of a video has its own picture size.
+    const auto movie = placed.isVideo ? Movies::read(placed.newPath) : std::nullopt;
     std::string names, values;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const std::string name = textValue(columns[i][1]).value_or("");
@@ -565,6 +610,9 @@ std::int64_t insertReplacement(SQLiteWriter& writer, const Placed& placed) {
         std::string value = sqlValue(original[0][i]);
         if (name == "filename") value = sqlText(placed.newPath);
         else if (name == "filesize") value = std::to_string(status.st_size);
+        else if (movie && name == "width") value = std::to_string(movie->width);
+        else if (movie && name == "height") value = std::to_string(movie->height);
+        else if (movie && name == "clip_duration") value = CatalogFiles::sqlReal(movie->duration);
         else if (name == "timestamp") value = std::to_string(status.st_mtim.tv_sec);
         else if (name == "md5" || name == "thumbnail_md5" || name == "exif_md5" || name == "transformations" ||
                  name == "backlinks" || name == "developer")
@@ -584,8 +632,6 @@ std::int64_t insertReplacement(SQLiteWriter& writer, const Placed& placed) {
     return integerValue(writer.rows("SELECT last_insert_rowid()").at(0).at(0)).value_or(-1);
 }
 
-std::string videoID(std::int64_t row) { return "video-" + ShotwellLibrary::photoID(row).substr(5); }
-
 } // namespace
 
 std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryReplacement>& replacements) {
@@ -596,7 +642,7 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
         const SQLiteReader reader(m_database, false, std::string(busyText));
         for (const auto& replacement : replacements) {
             const bool isVideo = replacement.originalID.starts_with("video-");
-            const auto row = rowOf(isVideo ? "thumb" + replacement.originalID.substr(6) : replacement.originalID);
+            const auto row = isVideo ? videoRowOf(replacement.originalID) : rowOf(replacement.originalID);
             if (!row) continue;
             const auto rows = reader.rows(std::string("SELECT filename FROM ") + (isVideo ? "VideoTable" : "PhotoTable") +
                                           " WHERE id = " + std::to_string(*row));
