@@ -167,7 +167,9 @@ TEST_F(LibraryCompression, AVideoRemovedSinceTheScanIsSkippedWhileTheOthersAreRe
     }
     EXPECT_GT(report->saved(), 0);
     EXPECT_TRUE(library.currentModified("three")); // left as it was
-    EXPECT_EQ(library.albums().front().ids, (std::vector<std::string>{"one-replacement"}));
+    const auto album = library.albums().front().ids; // the replacement takes its original's albums
+    EXPECT_NE(std::find(album.begin(), album.end(), "one-replacement"), album.end());
+    EXPECT_EQ(std::find(album.begin(), album.end(), "one"), album.end());
     EXPECT_EQ(library.changes(), 1); // one change for all of them
 }
 
