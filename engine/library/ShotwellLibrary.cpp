@@ -591,6 +591,8 @@ struct Placed {
     std::string newPath;
     std::int64_t originalRow = 0;
     bool isVideo = false;
+    std::string wantedPath; ///< the name asked for, taken by the original while both exist
+    std::int64_t newRow = -1;
 };
 
 // The new row: every column of the original's but the ones that describe its file.
@@ -632,6 +634,21 @@ std::int64_t insertReplacement(SQLiteWriter& writer, const Placed& placed) {
     return integerValue(writer.rows("SELECT last_insert_rowid()").at(0).at(0)).value_or(-1);
 }
 
+void takeWantedName(const std::string& database, const Placed& item) {
+    // With its original in the Trash, the new file may take the name it was given ("trip.mp4",
+    // not "trip 2.mp4"); whatever fails here leaves it under the name it has, which the row holds.
+    if (item.newRow < 0 || item.newPath == item.wantedPath) return;
+    if (::renameat2(AT_FDCWD, item.newPath.c_str(), AT_FDCWD, item.wantedPath.c_str(), RENAME_NOREPLACE) != 0) return;
+    try {
+        inOneTransaction(database, [&](SQLiteWriter& writer) {
+            writer.run(std::string("UPDATE ") + (item.isVideo ? "VideoTable" : "PhotoTable") + " SET filename = " +
+                       sqlText(item.wantedPath) + " WHERE id = " + std::to_string(item.newRow));
+        });
+    } catch (const SQLiteWriter::Failure&) {
+        ::renameat2(AT_FDCWD, item.wantedPath.c_str(), AT_FDCWD, item.newPath.c_str(), RENAME_NOREPLACE);
+    }
+}
+
 } // namespace
 
 std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryReplacement>& replacements) {
@@ -647,7 +664,7 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
             const auto rows = reader.rows(std::string("SELECT filename FROM ") + (isVideo ? "VideoTable" : "PhotoTable") +
                                           " WHERE id = " + std::to_string(*row));
             if (rows.empty() || !textValue(rows[0][0])) continue;
-            placed.push_back({replacement.originalID, *textValue(rows[0][0]), {}, *row, isVideo});
+            placed.push_back({replacement.originalID, *textValue(rows[0][0]), {}, *row, isVideo, {}, -1});
         }
     } catch (const CatalogReadError& error) {
         throw LibraryWriteError(error.description());
@@ -665,10 +682,13 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
                 return r.originalID == item.originalID;
             });
             item.newPath = placeBeside(item.originalPath, *replacement);
+            item.wantedPath = item.originalPath.substr(0, item.originalPath.find_last_of('/') + 1) +
+                              lastPathComponent(replacement->filename.empty() ? item.originalPath : replacement->filename);
         }
         inOneTransaction(m_database, [&](SQLiteWriter& writer) {
-            for (const auto& item : placed) {
+            for (auto& item : placed) {
                 const std::int64_t row = insertReplacement(writer, item);
+                item.newRow = row;
                 const std::string oldID = item.isVideo ? videoID(item.originalRow) : photoID(item.originalRow);
                 const std::string newID = item.isVideo ? videoID(row) : photoID(row);
                 // Tags list their photos as "<id>,": the new one takes the original's place.
@@ -692,6 +712,7 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
     for (const auto& item : placed) {
         try {
             m_trasher->trash(item.originalPath);
+            takeWantedName(m_database, item);
         } catch (const std::exception&) {
             // The library holds the new file already; the original stays where it was, out of it.
         }
