@@ -578,6 +578,14 @@ std::string placeBeside(const std::string& original, const LibraryReplacement& r
     return target;
 }
 
+// The file keeps its original's date on disk, as people sort and back up by it.
+void keepModificationTime(const std::string& original, const std::string& copy) {
+    struct stat status {};
+    if (::stat(original.c_str(), &status) != 0) return;
+    const timespec times[2] = {{0, UTIME_OMIT}, status.st_mtim};
+    ::utimensat(AT_FDCWD, copy.c_str(), times, 0);
+}
+
 std::string sqlValue(const SQLiteValue& value) {
     if (!value) return "NULL";
     if (const auto* integer = std::get_if<std::int64_t>(&*value)) return std::to_string(*integer);
@@ -682,6 +690,7 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
                 return r.originalID == item.originalID;
             });
             item.newPath = placeBeside(item.originalPath, *replacement);
+            keepModificationTime(item.originalPath, item.newPath);
             item.wantedPath = item.originalPath.substr(0, item.originalPath.find_last_of('/') + 1) +
                               lastPathComponent(replacement->filename.empty() ? item.originalPath : replacement->filename);
         }

@@ -123,6 +123,7 @@ TEST_F(ShotwellVideos, AVideoIsReplacedByItsSmallerCopyKeepingItsPlaceInTheLibra
     EXPECT_NEAR(playback.duration, 2.0, 0.1);
     EXPECT_EQ(playback.audioTracks, 1);
     EXPECT_EQ(column("filesize", row), static_cast<std::int64_t>(fs::file_size(*copy)));
+    EXPECT_EQ(fs::last_write_time(*copy), fs::last_write_time(home / ".local/share/Trash/files/trip.mp4"));
     EXPECT_LT(column("filesize", row), tripSize);
     EXPECT_EQ(Movies::read(*copy)->codec, "hvc1");
     EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(home / ".local/share/Trash/files/trip.mp4")), tripSize);
