@@ -23,6 +23,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +48,7 @@ struct Resource {
     std::string filename;
     std::string path;                 ///< the file; empty for a resource held in the database
     std::optional<std::string> bytes; ///< the content of a resource held in the database
+    std::int64_t videoRow = -1;       ///< a Live Photo's movie: its row of VideoTable
 };
 
 struct Photo {
@@ -62,6 +64,54 @@ std::optional<Timestamp> modifiedOnDisk(const std::string& path) {
     if (path.empty() || ::stat(path.c_str(), &status) != 0) return std::nullopt;
     return Timestamp{std::chrono::duration_cast<Timestamp::duration>(std::chrono::seconds(status.st_mtim.tv_sec) +
                                                                      std::chrono::nanoseconds(status.st_mtim.tv_nsec))};
+}
+
+// Live Photos. Shotwell imports a phone's Live Photo as two unrelated items, the still and its
+// short movie. A video beside a still of the same name (letter case aside) that carries the
+// pairing identifier and lasts at most 6 seconds is taken as that still's movie: the photo is a
+// Live Photo with the movie among its resources, and the video is not listed on its own.
+constexpr double longestLiveMovie = 6.0;
+
+bool isStillName(const std::string& path) {
+    const std::string extension = lowercased(pathExtension(path));
+    return extension == "heic" || extension == "heif" || extension == "jpg" || extension == "jpeg" || extension == "png";
+}
+
+std::string folderOf(const std::string& path) { return path.substr(0, path.find_last_of('/') + 1); }
+
+/// Folder and lower-cased base name: the two halves of a Live Photo share it.
+std::string liveKey(const std::string& path) {
+    return folderOf(path) + lowercased(deletingPathExtension(lastPathComponent(path)));
+}
+
+bool isLiveMovie(const std::string& path) {
+    const auto facts = Movies::read(path);
+    return facts && facts->contentIdentifier && facts->duration <= longestLiveMovie;
+}
+
+struct LiveMovie {
+    std::int64_t row = -1;
+    std::string path;
+};
+
+/// The movies (videos not in Shotwell's trash) that pair with stills of `stillKeys`, by key;
+/// only videos in `folder` are looked at when one is given. A movie is read only when a still
+/// shares its name.
+std::map<std::string, LiveMovie> liveMovies(const SQLiteReader& reader, const std::set<std::string>& stillKeys,
+                                            const std::optional<std::string>& folder = std::nullopt) {
+    std::map<std::string, LiveMovie> movies;
+    if (stillKeys.empty()) return movies;
+    std::string query = "SELECT id, filename, flags FROM VideoTable";
+    if (folder)
+        query += " WHERE substr(filename, 1, " + std::to_string(folder->size()) + ") = " + sqlText(*folder);
+    for (const auto& row : reader.rows(query)) {
+        const auto id = integerValue(row[0]);
+        const auto path = textValue(row[1]);
+        if (!id || !path || (integerValue(row[2]).value_or(0) & 0x1) != 0) continue;
+        const std::string key = liveKey(*path);
+        if (stillKeys.contains(key) && !movies.contains(key) && isLiveMovie(*path)) movies[key] = {*id, *path};
+    }
+    return movies;
 }
 
 // The photos of one query of PhotoTable, with their backing files looked up.
@@ -88,12 +138,46 @@ public:
                                              "FROM PhotoTable " +
                                              where))
             if (auto photo = photoOf(row)) photos.push_back(std::move(*photo));
+        pairWithMovies(photos);
         return photos;
     }
+
+    /// The movies that made some of the photos Live Photos, by key (filled by `photos`).
+    const std::map<std::string, LiveMovie>& movies() const { return m_movies; }
 
     const SQLiteReader& reader() const { return m_reader; }
 
 private:
+    static const Resource* still(const Photo& photo) {
+        for (const auto& resource : photo.resources)
+            if (resource.type == ResourceType::photo) return isStillName(resource.path) ? &resource : nullptr;
+        return nullptr;
+    }
+
+    void pairWithMovies(std::vector<Photo>& photos) const {
+        std::set<std::string> keys;
+        std::set<std::string> folders;
+        for (const auto& photo : photos)
+            if (const Resource* shown = still(photo); shown != nullptr && !photo.isHidden) {
+                keys.insert(liveKey(shown->path));
+                folders.insert(folderOf(shown->path));
+            }
+        // Listing the whole library reads the video table once; one photo, only its folder.
+        m_movies = liveMovies(m_reader, keys, folders.size() == 1 && !m_complete ? std::optional(*folders.begin()) : std::nullopt);
+        for (auto& photo : photos) {
+            const Resource* shown = still(photo);
+            if (shown == nullptr || photo.isHidden) continue;
+            const auto movie = m_movies.find(liveKey(shown->path));
+            if (movie == m_movies.end()) continue;
+            photo.resources.push_back(
+                {ResourceType::pairedVideo, lastPathComponent(movie->second.path), movie->second.path, {}, movie->second.row});
+            photo.item.isLivePhoto = true;
+            if (const auto modified = modifiedOnDisk(movie->second.path);
+                modified && (!photo.item.modified || *modified > *photo.item.modified))
+                photo.item.modified = modified;
+        }
+    }
+
     std::optional<std::string> backing(const SQLiteValue& id) const {
         const auto value = integerValue(id);
         if (!value || *value < 0 || !m_hasBacking) return std::nullopt;
@@ -151,6 +235,7 @@ private:
     }
 
     SQLiteReader m_reader;
+    mutable std::map<std::string, LiveMovie> m_movies;
     bool m_hasBacking = false;
     bool m_complete = false;
     std::map<std::int64_t, std::string> m_backing;
@@ -382,8 +467,10 @@ PhotoLibraryReading::Listing ShotwellLibrary::items(const CancellationFlag& canc
             if (cancel.isCancelled()) return listing;
             if (!photo.isHidden) listing.photos.push_back(std::move(photo.item));
         }
-        const auto videos = rows.reader().rows("SELECT COUNT(*) FROM VideoTable");
-        listing.videos = videos.empty() ? 0 : integerValue(videos[0][0]).value_or(0);
+        // The movies of Live Photos are parts of their photos, not videos of their own.
+        const auto videos = rows.reader().rows("SELECT COUNT(*) FROM VideoTable WHERE (flags & 1) = 0");
+        listing.videos = (videos.empty() ? 0 : integerValue(videos[0][0]).value_or(0)) -
+                         static_cast<std::int64_t>(rows.movies().size());
     } catch (const CatalogReadError&) {
         // An unreadable library lists nothing; `access` and opening it say why.
     }
@@ -505,9 +592,13 @@ std::vector<std::string> ShotwellLibrary::addToAlbum(const std::string& name, co
 std::vector<LibraryVideoInfo> ShotwellLibrary::videos(const CancellationFlag& cancel) const {
     std::vector<LibraryVideoInfo> videos;
     try {
-        const SQLiteReader reader(m_database, false, std::string(busyText));
-        for (const auto& row : reader.rows("SELECT " + std::string(videoColumns) + " FROM VideoTable ORDER BY id")) {
+        const Rows rows(m_database, true);
+        rows.photos(); // finds the movies that belong to Live Photos
+        std::set<std::int64_t> liveMovieRows;
+        for (const auto& [key, movie] : rows.movies()) liveMovieRows.insert(movie.row);
+        for (const auto& row : rows.reader().rows("SELECT " + std::string(videoColumns) + " FROM VideoTable ORDER BY id")) {
             if (cancel.isCancelled()) break;
+            if (liveMovieRows.contains(integerValue(row[0]).value_or(-1))) continue;
             if (auto video = videoOf(row); video && !video->isTrashed) videos.push_back(std::move(video->info));
         }
     } catch (const CatalogReadError&) {
@@ -526,8 +617,14 @@ std::optional<std::string> ShotwellLibrary::localVideoURL(const std::string& id)
     return video->path;
 }
 
-std::optional<std::int64_t> ShotwellLibrary::pairedMovieSize(const std::string&) const {
-    // Shotwell keeps no Live Photos.
+std::optional<std::int64_t> ShotwellLibrary::pairedMovieSize(const std::string& id) const {
+    const auto photo = photoWithID(m_database, id);
+    if (!photo) return std::nullopt;
+    for (const auto& resource : photo->resources) {
+        struct stat status {};
+        if (resource.type == ResourceType::pairedVideo && ::stat(resource.path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+            return static_cast<std::int64_t>(status.st_size);
+    }
     return std::nullopt;
 }
 
@@ -601,6 +698,7 @@ struct Placed {
     bool isVideo = false;
     std::string wantedPath; ///< the name asked for, taken by the original while both exist
     std::int64_t newRow = -1;
+    std::optional<LiveMovie> movie; ///< a Live Photo's movie, which goes with its original
 };
 
 // The new row: every column of the original's but the ones that describe its file.
@@ -672,7 +770,13 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
             const auto rows = reader.rows(std::string("SELECT filename FROM ") + (isVideo ? "VideoTable" : "PhotoTable") +
                                           " WHERE id = " + std::to_string(*row));
             if (rows.empty() || !textValue(rows[0][0])) continue;
-            placed.push_back({replacement.originalID, *textValue(rows[0][0]), {}, *row, isVideo, {}, -1});
+            placed.push_back({replacement.originalID, *textValue(rows[0][0]), {}, *row, isVideo, {}, -1, std::nullopt});
+            // Keeping a Live Photo's still alone lets its movie go with the original.
+            if (!isVideo && std::holds_alternative<LibraryReplacement::Still>(replacement.content))
+                if (const auto photo = photoWithID(m_database, replacement.originalID))
+                    for (const auto& resource : photo->resources)
+                        if (resource.type == ResourceType::pairedVideo)
+                            placed.back().movie = LiveMovie{resource.videoRow, resource.path};
         }
     } catch (const CatalogReadError& error) {
         throw LibraryWriteError(error.description());
@@ -707,6 +811,14 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
                            " WHERE primary_source_id = " + sqlText(oldID));
                 writer.run(std::string("DELETE FROM ") + (item.isVideo ? "VideoTable" : "PhotoTable") +
                            " WHERE id = " + std::to_string(item.originalRow));
+                if (item.movie) {
+                    const std::string movieID = videoID(item.movie->row);
+                    writer.run("UPDATE TagTable SET photo_id_list = replace(photo_id_list, " + sqlText(movieID + ",") +
+                               ", '') WHERE photo_id_list LIKE " + sqlText("%" + movieID + ",%"));
+                    writer.run("UPDATE EventTable SET primary_source_id = " + sqlText(newID) +
+                               " WHERE primary_source_id = " + sqlText(movieID));
+                    writer.run("DELETE FROM VideoTable WHERE id = " + std::to_string(item.movie->row));
+                }
             }
         });
     } catch (const SQLiteWriter::Failure& failure) {
@@ -722,6 +834,7 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
         try {
             m_trasher->trash(item.originalPath);
             takeWantedName(m_database, item);
+            if (item.movie) m_trasher->trash(item.movie->path);
         } catch (const std::exception&) {
             // The library holds the new file already; the original stays where it was, out of it.
         }

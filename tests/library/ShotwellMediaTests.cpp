@@ -10,6 +10,7 @@
 #include "platform/media/Movies.h"
 #include "tests/catalogs/CatalogFixtures.h"
 #include "tests/support/Clips.h"
+#include "tests/support/Pictures.h"
 #include "tests/support/TempDir.h"
 
 #include <filesystem>
@@ -128,6 +129,53 @@ TEST_F(ShotwellVideos, AVideoIsReplacedByItsSmallerCopyKeepingItsPlaceInTheLibra
     EXPECT_EQ(Movies::read(*copy)->codec, "hvc1");
     EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(home / ".local/share/Trash/files/trip.mp4")), tripSize);
     EXPECT_TRUE(testing::namesIn(home / "working").empty());
+}
+
+// A phone's Live Photo imported into Shotwell is a still and a short movie beside it; one without
+// the pairing identifier is two items as Shotwell shows them.
+TEST_F(ShotwellVideos, ALivePhotoKeepsItsStillAloneAndItsMovieGoesToTheTrash) {
+    testing::ShotwellRows rows(database);
+    testing::writePicture(home / "Videos/IMG_7.jpg", {.width = 400, .height = 300});
+    testing::makeClip(home / "Videos/IMG_7.MOV", {.width = 320, .height = 240, .seconds = 2.0, .contentIdentifier = "ID-7"});
+    testing::writePicture(home / "Videos/IMG_8.jpg", {.width = 400, .height = 300});
+    testing::makeClip(home / "Videos/IMG_8.MOV", {.width = 320, .height = 240, .seconds = 2.0});
+    const auto still = rows.addPhoto(home / "Videos/IMG_7.jpg", 400, 300);
+    const auto movie = addVideo(home / "Videos/IMG_7.MOV", event, 0);
+    rows.addPhoto(home / "Videos/IMG_8.jpg", 400, 300);
+    const auto plainMovie = addVideo(home / "Videos/IMG_8.MOV", event, 0);
+    rows.addTag("Phone", std::vector<std::int64_t>{still});
+    const std::string stillBytes = testing::readFile(home / "Videos/IMG_7.jpg");
+    const auto movieSize = static_cast<std::int64_t>(fs::file_size(home / "Videos/IMG_7.MOV"));
+
+    ShotwellLibrary library(database, [](const std::string&) { return false; });
+    CancellationFlag cancel;
+    const auto listing = library.items(cancel);
+    EXPECT_EQ(listing.videos, 4); // the Live Photo's movie is part of its photo
+    const MediaScan found = LibraryMediaScanner::scan(library, false, cancel);
+    for (const auto& video : found.videos) EXPECT_NE(video.path, "photos-library:" + videoID(movie));
+    EXPECT_TRUE(std::any_of(found.videos.begin(), found.videos.end(),
+                            [&](const VideoItem& v) { return v.path == "photos-library:" + videoID(plainMovie); }));
+    ASSERT_EQ(found.livePairs.size(), 1u);
+    EXPECT_EQ(found.livePairs[0].still, "photos-library:" + ShotwellLibrary::photoID(still));
+    EXPECT_EQ(found.livePairs[0].movieSize(), movieSize);
+    // The movie counts in the item's hash, so a Live Photo is never a copy of its bare still.
+    EXPECT_NE(library.hash(ShotwellLibrary::photoID(still), false, {}).bytes, static_cast<std::int64_t>(stillBytes.size()));
+
+    const LibraryLivePlan plan{Uuid::random(), found.livePairs};
+    ::setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+    const auto report = LibraryMediaExecutor(home / "working").keepStills(plan.pairs, plan.id, {plan.id}, library, library);
+    ::unsetenv("XDG_DATA_HOME");
+    ASSERT_TRUE(report);
+    ASSERT_EQ(report->items[0].outcome.kind, CompressionOutcome::Kind::compressed) << report->items[0].outcome.reason;
+    EXPECT_EQ(report->items[0].saved(), movieSize);
+
+    const auto row = testing::queryInteger(database, "SELECT MAX(id) FROM PhotoTable");
+    EXPECT_EQ(library.tagged("Phone"), std::vector<std::string>{ShotwellLibrary::photoID(row)});
+    EXPECT_EQ(testing::queryInteger(database, "SELECT COUNT(*) FROM VideoTable WHERE id = " + std::to_string(movie)), 0);
+    EXPECT_EQ(testing::readFile(home / "Videos/IMG_7.jpg"), stillBytes); // the same still, under its own name
+    EXPECT_FALSE(fs::exists(home / "Videos/IMG_7.MOV"));
+    EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(home / ".local/share/Trash/files/IMG_7.MOV")), movieSize);
+    EXPECT_FALSE(library.items(cancel).photos.back().isLivePhoto);
 }
 
 struct Run {
