@@ -446,12 +446,14 @@ std::string libraryQuestion(std::size_t videos, std::size_t pairs) {
     return text + " Shotwell then lists the smaller ones in their place; the original files go to the Trash. [y/N] ";
 }
 
-void printLibraryReport(const CompressionReport& report, const std::map<std::string, std::string>& names) {
+void printLibraryReport(const CompressionReport& report, const std::map<std::string, std::string>& names, bool stills) {
     for (const auto& item : report.items) {
         const auto name = names.find(item.path);
         const std::string shownPath = shownItem(name == names.end() ? item.name() : name->second, item.path);
         const std::string word(item.outcome.word());
-        if (item.outcome.kind == CompressionOutcome::Kind::compressed)
+        if (item.outcome.kind == CompressionOutcome::Kind::compressed && stills)
+            std::printf("Still kept, movie moved to the Trash: %s  %s saved\n", shownPath.c_str(), bytesText(item.saved()).c_str());
+        else if (item.outcome.kind == CompressionOutcome::Kind::compressed)
             std::printf("%s: %s  %s \u2192 %s\n", word.c_str(), shownPath.c_str(), bytesText(item.originalSize).c_str(),
                         bytesText(item.outcome.newSize).c_str());
         else
@@ -519,6 +521,7 @@ int compressLibrary(const Options& options) {
     }
 
     int status = done;
+    std::int64_t saved = 0;
     const LibraryMediaExecutor executor(PhotoCleanupModel::libraryVideoFolder());
     const auto settle = [&](const Result<CompressionReport, CompressionRefusal>& result, const char* key) {
         if (!result) {
@@ -527,12 +530,10 @@ int compressLibrary(const Options& options) {
             return;
         }
         if (options.json) document[key] = encodeJson(*result);
-        else printLibraryReport(*result, names);
+        else printLibraryReport(*result, names, std::string_view(key) == "livePhotoReport");
         for (const auto& item : result->items)
             if (item.outcome.kind != CompressionOutcome::Kind::compressed) status = incomplete;
-        if (!options.json && result->saved() > 0)
-            std::printf("Saved %s; the originals are in the Trash and Shotwell no longer lists them.\n",
-                        bytesText(result->saved()).c_str());
+        saved += result->saved();
     };
     CancellationFlag cancel;
     Signals::take().watch(&cancel);
@@ -550,6 +551,8 @@ int compressLibrary(const Options& options) {
     }
     if (!stills.pairs.empty() && !cancel.isCancelled() && status != refused)
         settle(executor.keepStills(stills.pairs, stills.id, {stills.id}, library, library), "livePhotoReport");
+    if (!options.json && saved > 0)
+        std::printf("Saved %s; the originals are in the Trash and Shotwell no longer lists them.\n", bytesText(saved).c_str());
     if (options.json) std::printf("%s\n", CommandLine::jsonText(document).c_str());
     if (status == refused) return refused;
     return Signals::take().requested() ? declined : status;
