@@ -85,6 +85,9 @@ std::string liveKey(const std::string& path) {
 }
 
 bool isLiveMovie(const std::string& path) {
+    // Only a plain file is opened: a FIFO in a movie's place would hold the listing forever.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
     const auto facts = Movies::read(path);
     return facts && facts->contentIdentifier && facts->duration <= longestLiveMovie;
 }

@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -144,17 +145,26 @@ TEST_F(ShotwellVideos, ALivePhotoKeepsItsStillAloneAndItsMovieGoesToTheTrash) {
     rows.addPhoto(home / "Videos/IMG_8.jpg", 400, 300);
     const auto plainMovie = addVideo(home / "Videos/IMG_8.MOV", event, 0);
     rows.addTag("Phone", std::vector<std::int64_t>{still});
+    // A FIFO in a movie's place beside a still is neither a Live Photo's movie nor read at all.
+    testing::writePicture(home / "Videos/IMG_9.jpg", {.width = 400, .height = 300});
+    ASSERT_EQ(::mkfifo((home / "Videos/IMG_9.MOV").c_str(), 0600), 0);
+    rows.addPhoto(home / "Videos/IMG_9.jpg", 400, 300);
+    const auto fifo = addVideo(home / "Videos/IMG_9.MOV", event, 0);
     const std::string stillBytes = testing::readFile(home / "Videos/IMG_7.jpg");
     const auto movieSize = static_cast<std::int64_t>(fs::file_size(home / "Videos/IMG_7.MOV"));
 
     ShotwellLibrary library(database, [](const std::string&) { return false; });
     CancellationFlag cancel;
     const auto listing = library.items(cancel);
-    EXPECT_EQ(listing.videos, 4); // the Live Photo's movie is part of its photo
+    EXPECT_EQ(listing.videos, 5); // the Live Photo's movie is part of its photo
     const MediaScan found = LibraryMediaScanner::scan(library, false, cancel);
     for (const auto& video : found.videos) EXPECT_NE(video.path, "photos-library:" + videoID(movie));
     EXPECT_TRUE(std::any_of(found.videos.begin(), found.videos.end(),
                             [&](const VideoItem& v) { return v.path == "photos-library:" + videoID(plainMovie); }));
+    const auto fifoVideo = std::find_if(found.videos.begin(), found.videos.end(),
+                                        [&](const VideoItem& v) { return v.path == "photos-library:" + videoID(fifo); });
+    ASSERT_NE(fifoVideo, found.videos.end());
+    EXPECT_EQ(fifoVideo->leftAlone, "On a drive that is not connected");
     ASSERT_EQ(found.livePairs.size(), 1u);
     EXPECT_EQ(found.livePairs[0].still, "photos-library:" + ShotwellLibrary::photoID(still));
     EXPECT_EQ(found.livePairs[0].movieSize(), movieSize);
