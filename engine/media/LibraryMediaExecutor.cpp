@@ -67,13 +67,8 @@ void change(PhotoLibraryReplacing& replacer, const std::vector<Pending>& pending
     }
 }
 
-CompressionReport reportOf(const Uuid& planID, Timestamp started, std::vector<CompressionItem> items,
-                           const std::vector<bool>& settled) {
-    for (std::size_t i = 0; i < items.size(); ++i)
-        if (!settled[i] && items[i].outcome.kind == CompressionOutcome::Kind::skipped && items[i].outcome.reason.empty())
-            items[i].outcome = CompressionOutcome::skipped(std::string(LibraryMediaExecutor::notReached));
-    return {planID, started, std::move(items), {}};
-}
+/// Every item starts as not reached, so one that ends without an outcome says so.
+CompressionOutcome unreached() { return CompressionOutcome::skipped(std::string(LibraryMediaExecutor::notReached)); }
 
 } // namespace
 
@@ -95,8 +90,7 @@ Result<CompressionReport, CompressionRefusal> LibraryMediaExecutor::compress(con
     std::filesystem::create_directories(temporary, ignored); // a failure shows as each export's own
 
     std::vector<CompressionItem> items;
-    for (const auto& video : plan.videos) items.push_back({video.path, video.snapshot.size, CompressionOutcome::skipped({}), {}});
-    std::vector<bool> settled(items.size(), false);
+    for (const auto& video : plan.videos) items.push_back({video.path, video.snapshot.size, unreached(), {}});
     std::vector<Pending> pending;
     CompressionProgress where{0, static_cast<std::int64_t>(plan.videos.size()), 0, 0, plan.totalBytes()};
     const auto report = [&] {
@@ -105,17 +99,14 @@ Result<CompressionReport, CompressionRefusal> LibraryMediaExecutor::compress(con
 
     for (std::size_t i = 0; i < plan.videos.size(); ++i) {
         const VideoItem& video = plan.videos[i];
-        const auto settle = [&](CompressionOutcome outcome) {
-            items[i].outcome = std::move(outcome);
-            settled[i] = true;
-        };
+        const auto settle = [&](CompressionOutcome outcome) { items[i].outcome = std::move(outcome); };
         const auto id = LibrarySource::id(video.path);
-        const auto file = id ? reader.localVideoURL(*id) : std::nullopt;
+        std::optional<std::string> file;
         if (cancel.isCancelled()) {
             settle(CompressionOutcome::skipped(std::string(stoppedBefore)));
         } else if (!unchanged(video.path, video.snapshot, reader)) {
             settle(CompressionOutcome::skipped(std::string(ReviewAlbum::changedText)));
-        } else if (!file) {
+        } else if (!(file = reader.localVideoURL(*id))) {
             settle(CompressionOutcome::skipped(nowNotLocal(reader)));
         } else {
             // The copy keeps the kind of container its original's name promises.
@@ -139,7 +130,6 @@ Result<CompressionReport, CompressionRefusal> LibraryMediaExecutor::compress(con
             } else {
                 const auto made = FileSnapshot::read(copy);
                 pending.push_back({i, {*id, video.name(), LibraryReplacement::Video{copy}}, made ? made->size : 0, copy});
-                settled[i] = true;
             }
         }
         ++where.done;
@@ -148,7 +138,7 @@ Result<CompressionReport, CompressionRefusal> LibraryMediaExecutor::compress(con
         report();
     }
     change(replacer, pending, items);
-    return reportOf(plan.id, started, std::move(items), settled);
+    return CompressionReport{plan.id, started, std::move(items), {}};
 }
 
 Result<CompressionReport, CompressionRefusal> LibraryMediaExecutor::keepStills(const std::vector<LivePhotoPair>& pairs,
@@ -159,30 +149,26 @@ Result<CompressionReport, CompressionRefusal> LibraryMediaExecutor::keepStills(c
     if (approval.planID != planID) return Unexpected{CompressionRefusal{CompressionRefusal::Kind::approvalDoesNotMatch, {}}};
     const Timestamp started = now();
     std::vector<CompressionItem> items;
-    std::vector<bool> settled(pairs.size(), false);
     std::vector<Pending> pending;
     for (std::size_t i = 0; i < pairs.size(); ++i) {
         const LivePhotoPair& pair = pairs[i];
-        items.push_back({pair.still, pair.movieSize(), CompressionOutcome::skipped({}), {}});
+        items.push_back({pair.still, pair.movieSize(), unreached(), {}});
         const auto id = LibrarySource::id(pair.still);
         if (!unchanged(pair.still, pair.stillSnapshot, reader)) {
             items[i].outcome = CompressionOutcome::skipped(std::string(ReviewAlbum::changedText));
-            settled[i] = true;
             continue;
         }
         auto still = reader.stillData(*id);
         if (!still) {
             items[i].outcome = CompressionOutcome::skipped(nowNotLocal(reader));
-            settled[i] = true;
             continue;
         }
         const auto stillSize = static_cast<std::int64_t>(still->data.size());
         items[i].originalSize = stillSize + pair.movieSize();
         pending.push_back({i, {*id, pair.name(), LibraryReplacement::Still{std::move(still->data), still->uti}}, stillSize, {}});
-        settled[i] = true;
     }
     change(replacer, pending, items);
-    return reportOf(planID, started, std::move(items), settled);
+    return CompressionReport{planID, started, std::move(items), {}};
 }
 
 } // namespace vp
