@@ -73,7 +73,6 @@ clip "$photos/long.mp4" 1280x720 20
 before=$(snapshot)
 "$program" compress --yes "$photos" >"$work/stopped.txt" 2>/dev/null &
 runner=$!
-# The estimate comes first and takes long on a loaded machine: wait for the encode's copy.
 for _ in $(seq 600); do [[ -n "$(find "$photos" -name '.*')" ]] && break; sleep 0.1; done
 kill -INT $runner
 status=0
