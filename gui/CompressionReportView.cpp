@@ -37,7 +37,7 @@ QString compressionSummary(const CompressionReport& report) {
     std::int64_t counts[4] = {0, 0, 0, 0};
     for (const auto& item : report.items) ++counts[static_cast<int>(item.outcome.kind)];
     QString text = QString("%1 compressed, %2 skipped, %3 not compressed").arg(counts[0]).arg(counts[1]).arg(counts[2]);
-    if (counts[3] > 0) text += QString(", %1 originals back").arg(counts[3]);
+    if (counts[3] > 0) text += ", " + countText(counts[3], "original back", "originals back");
     if (report.saved() > 0) text += QString("; %1 saved").arg(bytesText(report.saved()));
     return text;
 }

@@ -36,8 +36,12 @@ QTreeWidget* makeList(QWidget* parent, const QStringList& headers, const QString
     list->setUniformRowHeights(true);
     list->setAlternatingRowColors(true);
     list->header()->setStretchLastSection(true);
-    list->setColumnWidth(0, 260);
-    for (int column = 1; column + 1 < list->columnCount(); ++column) list->setColumnWidth(column, 96);
+    list->setColumnWidth(0, 240);
+    // Numbers are right-aligned under right-aligned headings; the last column (folder or reason) takes the rest.
+    for (int column = 1; column + 1 < list->columnCount(); ++column) {
+        list->setColumnWidth(column, 88);
+        list->headerItem()->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+    }
     return list;
 }
 
@@ -132,6 +136,7 @@ MediaWindow::MediaWindow(PhotoCleanupModel& model, QWidget* parent)
                         "Videos");
     m_live = makeList(m_tabs, {"Live Photo", "Movie size", "Movie", "Folder"}, "Live Photos");
     m_live->setColumnWidth(2, 200);
+    m_live->headerItem()->setTextAlignment(2, Qt::AlignLeft | Qt::AlignVCenter); // a name, not a number
     m_photos = makeList(m_tabs, {"Photo", "Size", "Pixels", "Format", "Saving", "Folder, or why it is left alone"},
                         "Photos to HEIC");
     m_tabs->addTab(m_videos, "Videos");
@@ -234,7 +239,7 @@ bool MediaWindow::review() {
         const auto plan = m_model.pendingCompression();
         if (!plan || !ask(MediaPlanText::of(m_model.host(), *plan))) return false;
         m_running.clear();
-        for (const auto& video : plan->videos) m_running.push_back(video.name());
+        for (const auto& video : plan->videos) m_running.push_back({video.name(), video.snapshot.size});
         m_runVerb = "Compressing";
         m_model.confirmCompression(*plan);
         return true;
@@ -254,7 +259,7 @@ bool MediaWindow::review() {
         const std::int64_t sampled = m_model.images() ? m_model.images()->sampled : 0;
         if (!plan || !ask(MediaPlanText::of(m_model.host(), *plan, sampled))) return false;
         m_running.clear();
-        for (const auto& image : plan->images) m_running.push_back(image.name());
+        for (const auto& image : plan->images) m_running.push_back({image.name(), image.snapshot.size});
         m_runVerb = "Converting";
         m_model.confirmImageCompression(*plan);
         return true;
@@ -336,11 +341,15 @@ void MediaWindow::refresh() {
     }
     if (count == 0) m_footer->setText(scanned ? QString("No %1 ticked.").arg(what) : QString());
     else if (shownList() == List::livePhotos)
-        m_footer->setText(QString("%1 ticked: %2 of movies would go to the Trash.").arg(count).arg(bytesText(saving)));
+        m_footer->setText(QString("%1 ticked: %2 of movies would go to the Trash.")
+                              .arg(countText(count, "Live Photo", "Live Photos"), bytesText(saving)));
     else
-        m_footer->setText(QString("%1 %2 ticked (%3): about %4 saved.").arg(count).arg(what, bytesText(bytes), bytesText(saving)));
+        m_footer->setText(QString("%1 ticked (%2): about %3 saved.")
+                              .arg(shownList() == List::videos ? countText(count, "video", "videos") : countText(count, "photo", "photos"),
+                                   bytesText(bytes), bytesText(saving)));
     const bool running = m_model.compressing().has_value() || m_keepingStills;
     m_review->setEnabled(scanned && !running && !scanning);
+    m_review->setVisible(scanned);
 
     refreshRun();
     const auto& notice = m_model.notice();
@@ -377,16 +386,23 @@ void MediaWindow::refreshRun() {
     m_byteProgress->setVisible(true);
     m_stop->setVisible(true);
     const auto at = static_cast<std::size_t>(progress->done);
-    const QString name = at < m_running.size() ? shown(m_running[at]) : QString();
+    const QString name = at < m_running.size() ? shown(m_running[at].first) : QString();
+    // The file being worked on counts by its share done.
+    const std::int64_t runningBytes = at < m_running.size() ? m_running[at].second : 0;
+    const std::int64_t bytesDone =
+        std::min(progress->bytesTotal, progress->bytesDone + static_cast<std::int64_t>(progress->current * static_cast<double>(runningBytes)));
     if (progress->done < progress->total)
         m_runText->setText(QString("%1 %2 of %3: %4").arg(m_runVerb).arg(progress->done + 1).arg(progress->total).arg(name));
     else
         m_runText->setText(QString::fromUtf8("Finishing…"));
+    // A photo is converted in one step with no share to tell: its bar is a busy one.
+    const bool shares = m_runVerb != "Converting";
+    m_fileProgress->setRange(0, shares ? 100 : 0);
     m_fileProgress->setValue(static_cast<int>(std::lround(progress->current * 100)));
     // Bytes in kibibytes, so that totals of many gigabytes fit the bar's int.
     m_byteProgress->setRange(0, static_cast<int>(std::max<std::int64_t>(progress->bytesTotal / 1024, 1)));
-    m_byteProgress->setValue(static_cast<int>(progress->bytesDone / 1024));
-    m_byteProgress->setFormat(QString("%1 of %2").arg(bytesText(progress->bytesDone), bytesText(progress->bytesTotal)));
+    m_byteProgress->setValue(static_cast<int>(bytesDone / 1024));
+    m_byteProgress->setFormat(QString("%1 of %2 in all").arg(bytesText(bytesDone), bytesText(progress->bytesTotal)));
 }
 
 void MediaWindow::refreshLists() {

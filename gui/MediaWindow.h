@@ -90,7 +90,7 @@ private:
     std::optional<ImageScan> m_shownImages;
     bool m_filling = false;
     /// The files of the running compression, in plan order, to name the one being worked on.
-    std::vector<std::string> m_running;
+    std::vector<std::pair<std::string, std::int64_t>> m_running; // name, size
     QString m_runVerb;
     bool m_keepingStills = false;
     std::set<std::string> m_shownReports; // ids of reports already shown, or there before the window
