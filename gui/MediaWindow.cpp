@@ -68,6 +68,13 @@ QTreeWidgetItem* leftAloneRow(QTreeWidget* list, const QStringList& texts) {
     return row;
 }
 
+/// One line across an empty list, saying why it is empty.
+void emptyRow(QTreeWidget* list, const QString& text) {
+    if (list->topLevelItemCount() > 0) return;
+    auto* row = leftAloneRow(list, {text});
+    row->setFirstColumnSpanned(true);
+}
+
 QString pixels(std::int64_t width, std::int64_t height) {
     if (width <= 0 || height <= 0) return QString::fromUtf8("—");
     return QString::fromUtf8("%1 × %2").arg(width).arg(height);
@@ -458,6 +465,7 @@ void MediaWindow::fillVideos() {
                                             shown(skipped.detail.value_or("Could not be read"))});
         row->setToolTip(0, shownPath(m_model.host(), skipped.path));
     }
+    emptyRow(m_videos, "No videos (.mov, .mp4 or .m4v) in these folders.");
 }
 
 void MediaWindow::fillLivePhotos() {
@@ -472,6 +480,7 @@ void MediaWindow::fillLivePhotos() {
         row->setToolTip(0, shownPath(m_model.host(), pair.still));
         row->setToolTip(2, shownPath(m_model.host(), pair.movie));
     }
+    emptyRow(m_live, "No Live Photos in these folders: no photo with a short movie of its name beside it.");
 }
 
 void MediaWindow::fillPhotos() {
@@ -497,6 +506,7 @@ void MediaWindow::fillPhotos() {
             row->setToolTip(4, QString::fromUtf8("About %1 as HEIC%2")
                                    .arg(bytesText(*image->estimatedSize), image->measured ? " (measured on this photo)" : ""));
     }
+    emptyRow(m_photos, "No JPEG, TIFF or PNG photos in these folders.");
 }
 
 void MediaWindow::showCompressionReport(const Uuid& planID) {
