@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 namespace vp {
 namespace {
 
@@ -139,6 +142,31 @@ TEST_F(ImageFlow, APhotoChangedAfterTheScanIsLeftAsItIs) {
     EXPECT_EQ(changed.outcome, CompressionOutcome::skipped("Changed since the scan. Scan again to review it."));
     EXPECT_TRUE(Images::decodesFully(photos + "/scan.tif"));
     EXPECT_FALSE(FileSnapshot::read(photos + "/scan.heic"));
+}
+
+TEST_F(ImageFlow, ADamagedPhotoIsNeverReplaced) {
+    // Cut off part-way, as a copy interrupted by a full disk leaves it: the header reads, the
+    // picture does not decode to its end.
+    std::ifstream whole(photos + "/IMG_1.jpg", std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(whole), {}};
+    home.write("Photos/cut.jpg", bytes.substr(0, bytes.size() * 3 / 4));
+    auto model = scannedModel();
+    model->reviewImageCompression();
+    ASSERT_TRUE(model->pendingImageCompression());
+    model->confirmImageCompression(*model->pendingImageCompression());
+    testing::drainUntil(queue, [&] { return model->imageCompressionReport() && !model->imageScanning(); });
+    bool seen = false;
+    for (const auto& item : model->imageCompressionReport()->items) {
+        if (item.path != photos + "/cut.jpg") continue;
+        seen = true;
+        EXPECT_EQ(item.outcome, CompressionOutcome::failed("It could not be read."));
+    }
+    // Either refused by the scan (it could not be measured) or by the conversion: never replaced.
+    EXPECT_TRUE(seen || !item(*model, "cut.jpg") || !item(*model, "cut.jpg")->measured);
+    EXPECT_EQ(FileSnapshot::read(photos + "/cut.jpg")->size, static_cast<std::int64_t>(bytes.size() * 3 / 4));
+    EXPECT_FALSE(FileSnapshot::read(photos + "/cut.heic"));
+    const auto entries = std::distance(std::filesystem::directory_iterator(photos), {});
+    EXPECT_EQ(entries, 5) << "no hidden copy is left beside it"; // cut.jpg, two HEIC copies, small.jpg, screen.png
 }
 
 TEST_F(ImageFlow, ACancelledScanShowsNothingPartial) {
