@@ -6,7 +6,8 @@
 
 #include <QDialogButtonBox>
 #include <QLabel>
-#include <QListWidget>
+#include <QHeaderView>
+#include <QTreeWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -27,10 +28,10 @@ MediaPlanText MediaPlanText::of(const PhotoCleanupHost& host, const CompressionP
                           "as long as the original and with its sound, before it takes the original's name.")
                       .arg(bytesText(plan.estimatedSavings()));
     text.lines << trashLine;
+    text.headers = {"Video", "Size", "As HEVC, about", "Folder"};
     for (const auto& video : plan.videos)
-        text.files << QString::fromUtf8("%1 → about %2   %3   %4")
-                          .arg(bytesText(video.snapshot.size), bytesText(video.estimatedSize.value_or(0)),
-                               shown(video.name()), shownPath(host, video.folder()));
+        text.files.push_back({shown(video.name()), bytesText(video.snapshot.size), bytesText(video.estimatedSize.value_or(0)),
+                              shownPath(host, video.folder())});
     text.confirm = "Compress";
     return text;
 }
@@ -43,10 +44,14 @@ MediaPlanText MediaPlanText::of(const PhotoCleanupHost& host, const CleanupPlan&
                           "changed or went away since the scan is left alone.")
                       .arg(bytesText(livePhotos.totalBytes()));
     text.lines << "Everything can be put back from the Trash.";
-    for (const auto& removal : livePhotos.removals)
-        text.files << QString("%1   %2 (still kept: %3)")
-                          .arg(bytesText(removal.snapshot.size), shownPath(host, removal.path),
-                               removal.keepers.empty() ? QString() : shown(lastPathComponent(removal.keepers.front().path)));
+    text.headers = {"Movie", "Size", "Still kept", "Folder"};
+    text.sizeColumns = 1;
+    for (const auto& removal : livePhotos.removals) {
+        const std::string& path = removal.path;
+        text.files.push_back({shown(lastPathComponent(path)), bytesText(removal.snapshot.size),
+                              removal.keepers.empty() ? QString() : shown(lastPathComponent(removal.keepers.front().path)),
+                              shownPath(host, path.substr(0, path.rfind('/')))});
+    }
     text.confirm = "Keep Stills";
     return text;
 }
@@ -59,10 +64,10 @@ MediaPlanText MediaPlanText::of(const PhotoCleanupHost& host, const ImageCompres
                           "and its capture date, and is named after the photo with the extension heic.")
                       .arg(bytesText(plan.estimatedSavings()), countText(sampled, "photo", "photos"));
     text.lines << trashLine;
+    text.headers = {"Photo", "Size", "As HEIC, about", "Folder"};
     for (const auto& image : plan.images)
-        text.files << QString::fromUtf8("%1 → about %2   %3   %4")
-                          .arg(bytesText(image.snapshot.size), bytesText(image.estimatedSize.value_or(0)), shown(image.name()),
-                               shownPath(host, image.folder()));
+        text.files.push_back({shown(image.name()), bytesText(image.snapshot.size), bytesText(image.estimatedSize.value_or(0)),
+                              shownPath(host, image.folder())});
     text.confirm = "Convert";
     return text;
 }
@@ -82,10 +87,22 @@ MediaPlanDialog::MediaPlanDialog(const MediaPlanText& text, QWidget* parent) : Q
         layout->addWidget(label);
         m_lines << line;
     }
-    auto* files = new QListWidget(this);
+    auto* files = new QTreeWidget(this);
     files->setAccessibleName("Files in the plan");
-    files->addItems(text.files);
+    files->setRootIsDecorated(false);
+    files->setUniformRowHeights(true);
     files->setSelectionMode(QAbstractItemView::NoSelection);
+    files->setHeaderLabels(text.headers);
+    files->setColumnWidth(0, 240);
+    files->setColumnWidth(2, 140);
+    for (int column = 1; column <= text.sizeColumns; ++column) {
+        files->setColumnWidth(column, 110);
+        files->headerItem()->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+    }
+    for (const auto& texts : text.files) {
+        auto* row = new QTreeWidgetItem(files, texts);
+        for (int column = 1; column <= text.sizeColumns; ++column) row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+    }
     layout->addWidget(files, 1);
 
     auto* buttons = new QDialogButtonBox(this);

@@ -7,12 +7,16 @@
 #include <QDialog>
 #include <QStringList>
 
+#include <vector>
+
 namespace vp::gui {
 
 struct MediaPlanText {
     QString question;     ///< the headline, a question
     QStringList lines;    ///< totals and what will happen
-    QStringList files;    ///< one line per file
+    QStringList headers;          ///< of the list of files
+    std::vector<QStringList> files; ///< one row per file, a text per header
+    int sizeColumns = 2;            ///< columns 1 to this one hold sizes, right-aligned
     QString confirm;      ///< the confirming button's text
 
     static MediaPlanText of(const PhotoCleanupHost& host, const CompressionPlan& plan);

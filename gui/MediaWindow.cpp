@@ -354,6 +354,8 @@ void MediaWindow::refresh() {
         m_footer->setText(QString("%1 ticked (%2): about %3 saved.")
                               .arg(shownList() == List::videos ? countText(count, "video", "videos") : countText(count, "photo", "photos"),
                                    bytesText(bytes), bytesText(saving)));
+    // Keeping stills has no progress of its own: it ends with its report, or with a refusal in the notice.
+    if (m_keepingStills && m_model.notice()) m_keepingStills = false;
     const bool running = m_model.compressing().has_value() || m_keepingStills;
     m_review->setEnabled(scanned && !running && !scanning);
     m_review->setVisible(scanned);
