@@ -2,6 +2,7 @@
 
 #include "CleanupReportView.h"
 #include "CompressionReportView.h"
+#include "MediaLists.h"
 #include "MediaPlanDialog.h"
 #include "Texts.h"
 
@@ -23,78 +24,6 @@
 
 namespace vp::gui {
 
-namespace {
-
-constexpr int pathRole = Qt::UserRole;
-
-QTreeWidget* makeList(QWidget* parent, const QStringList& headers, const QString& name) {
-    auto* list = new QTreeWidget(parent);
-    list->setAccessibleName(name);
-    list->setColumnCount(static_cast<int>(headers.size()));
-    list->setHeaderLabels(headers);
-    list->setRootIsDecorated(false);
-    list->setUniformRowHeights(true);
-    list->setAlternatingRowColors(true);
-    list->header()->setStretchLastSection(true);
-    list->setColumnWidth(0, 240);
-    // Numbers are right-aligned under right-aligned headings; the last column (folder or reason) takes the rest.
-    for (int column = 1; column + 1 < list->columnCount(); ++column) {
-        list->setColumnWidth(column, 88);
-        list->headerItem()->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
-    }
-    return list;
-}
-
-QTreeWidgetItem* tickableRow(QTreeWidget* list, const QStringList& texts, const std::string& path, bool ticked) {
-    auto* row = new QTreeWidgetItem(list, texts);
-    row->setData(0, pathRole, QByteArray::fromStdString(path));
-    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
-    row->setCheckState(0, ticked ? Qt::Checked : Qt::Unchecked);
-    for (int column = 1; column < list->columnCount(); ++column)
-        if (column >= 1 && column + 1 < list->columnCount()) row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
-    return row;
-}
-
-/// A row that cannot be ticked, greyed, with why it is left alone in its last column.
-QTreeWidgetItem* leftAloneRow(QTreeWidget* list, const QStringList& texts) {
-    auto* row = new QTreeWidgetItem(list, texts);
-    row->setFlags(row->flags() & ~Qt::ItemIsUserCheckable);
-    const QBrush grey = list->palette().brush(QPalette::Disabled, QPalette::Text);
-    for (int column = 0; column < list->columnCount(); ++column) {
-        row->setForeground(column, grey);
-        if (column >= 1 && column + 1 < list->columnCount()) row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
-    }
-    row->setToolTip(list->columnCount() - 1, texts.last());
-    return row;
-}
-
-/// One line across an empty list, saying why it is empty.
-void emptyRow(QTreeWidget* list, const QString& text) {
-    if (list->topLevelItemCount() > 0) return;
-    auto* row = leftAloneRow(list, {text});
-    row->setFirstColumnSpanned(true);
-}
-
-QString pixels(std::int64_t width, std::int64_t height) {
-    if (width <= 0 || height <= 0) return QString::fromUtf8("—");
-    return QString::fromUtf8("%1 × %2").arg(width).arg(height);
-}
-
-QString duration(double seconds) {
-    const auto whole = static_cast<std::int64_t>(std::llround(seconds));
-    return QString("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QChar('0'));
-}
-
-QString formatName(PhotoFormat format) {
-    switch (format) {
-    case PhotoFormat::jpeg: return "JPEG";
-    case PhotoFormat::tiff: return "TIFF";
-    case PhotoFormat::png: return "PNG";
-    default: return QString::fromUtf8("—");
-    }
-}
-
-} // namespace
 
 MediaWindow::MediaWindow(PhotoCleanupModel& model, QWidget* parent)
     : QWidget(parent, Qt::Window), m_model(model) {
@@ -139,12 +68,12 @@ MediaWindow::MediaWindow(PhotoCleanupModel& model, QWidget* parent)
     layout->addWidget(m_empty, 1);
 
     m_tabs = new QTabWidget(this);
-    m_videos = makeList(m_tabs, {"Video", "Size", "Pixels", "Codec", "Length", "Saving", "Folder, or why it is left alone"},
+    m_videos = makeMediaList(m_tabs, {"Video", "Size", "Pixels", "Codec", "Length", "Saving", "Folder, or why it is left alone"},
                         "Videos");
-    m_live = makeList(m_tabs, {"Live Photo", "Movie size", "Movie", "Folder"}, "Live Photos");
+    m_live = makeMediaList(m_tabs, {"Live Photo", "Movie size", "Movie", "Folder"}, "Live Photos");
     m_live->setColumnWidth(2, 200);
     m_live->headerItem()->setTextAlignment(2, Qt::AlignLeft | Qt::AlignVCenter); // a name, not a number
-    m_photos = makeList(m_tabs, {"Photo", "Size", "Pixels", "Format", "Saving", "Folder, or why it is left alone"},
+    m_photos = makeMediaList(m_tabs, {"Photo", "Size", "Pixels", "Format", "Saving", "Folder, or why it is left alone"},
                         "Photos to HEIC");
     m_tabs->addTab(m_videos, "Videos");
     m_tabs->addTab(m_live, "Live Photos");
@@ -228,7 +157,7 @@ QTreeWidget* MediaWindow::list(List list) const {
 
 void MediaWindow::ticked(QTreeWidgetItem* item) {
     if (m_filling || !(item->flags() & Qt::ItemIsUserCheckable)) return;
-    const std::string path = item->data(0, pathRole).toByteArray().toStdString();
+    const std::string path = rowPath(*item);
     const bool on = item->checkState(0) == Qt::Checked;
     if (item->treeWidget() == m_videos) m_model.setVideoSelected(path, on);
     else if (item->treeWidget() == m_live) m_model.setLiveSelected(path, on);
@@ -418,19 +347,19 @@ void MediaWindow::refreshLists() {
     m_filling = true;
     if (m_model.media() != m_shownMedia) {
         m_shownMedia = m_model.media();
-        fillVideos();
-        fillLivePhotos();
+        fillVideoList(m_videos, m_shownMedia.value_or(MediaScan{}), m_model.host());
+        fillLivePhotoList(m_live, m_shownMedia.value_or(MediaScan{}), m_model.host());
     }
     if (m_model.images() != m_shownImages) {
         m_shownImages = m_model.images();
-        fillPhotos();
+        fillPhotoList(m_photos, m_shownImages.value_or(ImageScan{}), m_model.host());
     }
     // Ticks follow the model (a new scan ticks every candidate).
     const auto sync = [](QTreeWidget* list, const std::set<std::string>& selected) {
         for (int i = 0; i < list->topLevelItemCount(); ++i) {
             QTreeWidgetItem* row = list->topLevelItem(i);
             if (!(row->flags() & Qt::ItemIsUserCheckable)) continue;
-            const bool on = selected.contains(row->data(0, pathRole).toByteArray().toStdString());
+            const bool on = selected.contains(rowPath(*row));
             if ((row->checkState(0) == Qt::Checked) != on) row->setCheckState(0, on ? Qt::Checked : Qt::Unchecked);
         }
     };
@@ -444,71 +373,6 @@ void MediaWindow::refreshLists() {
     m_tabs->setTabText(0, "Videos" + count(media ? media->candidates().size() : 0));
     m_tabs->setTabText(1, "Live Photos" + count(media ? media->livePairs.size() : 0));
     m_tabs->setTabText(2, "Photos to HEIC" + count(m_model.images() ? m_model.images()->candidates().size() : 0));
-}
-
-void MediaWindow::fillVideos() {
-    m_videos->clear();
-    if (!m_shownMedia) return;
-    for (const auto& video : m_shownMedia->videos) {
-        const QStringList texts{shown(video.name()),
-                                bytesText(video.snapshot.size),
-                                pixels(video.width, video.height),
-                                shown(video.codecName()),
-                                duration(video.duration),
-                                video.estimatedSize ? bytesText(video.estimatedSavings()) : QString::fromUtf8("—"),
-                                video.leftAlone ? shown(*video.leftAlone) : shownPath(m_model.host(), video.folder())};
-        QTreeWidgetItem* row = video.isCandidate() ? tickableRow(m_videos, texts, video.path, false) : leftAloneRow(m_videos, texts);
-        row->setToolTip(0, shownPath(m_model.host(), video.path));
-        if (video.estimatedSize)
-            row->setToolTip(5, QString::fromUtf8("About %1 as HEVC").arg(bytesText(*video.estimatedSize)));
-    }
-    for (const auto& skipped : m_shownMedia->skipped) {
-        auto* row = leftAloneRow(m_videos, {shown(lastPathComponent(skipped.path)), "", "", "", "", "",
-                                            shown(skipped.detail.value_or("Could not be read"))});
-        row->setToolTip(0, shownPath(m_model.host(), skipped.path));
-    }
-    emptyRow(m_videos, "No videos (.mov, .mp4 or .m4v) in these folders.");
-}
-
-void MediaWindow::fillLivePhotos() {
-    m_live->clear();
-    if (!m_shownMedia) return;
-    for (const auto& pair : m_shownMedia->livePairs) {
-        QTreeWidgetItem* row = tickableRow(m_live,
-                                           {shown(pair.name()), bytesText(pair.movieSize()), shown(lastPathComponent(pair.movie)),
-                                            shownPath(m_model.host(), pair.still.substr(0, pair.still.rfind('/')))},
-                                           pair.movie, false);
-        row->setTextAlignment(2, Qt::AlignLeft | Qt::AlignVCenter);
-        row->setToolTip(0, shownPath(m_model.host(), pair.still));
-        row->setToolTip(2, shownPath(m_model.host(), pair.movie));
-    }
-    emptyRow(m_live, "No Live Photos in these folders: no photo with a short movie of its name beside it.");
-}
-
-void MediaWindow::fillPhotos() {
-    m_photos->clear();
-    if (!m_shownImages) return;
-    // Those worth converting first, the biggest saving first; then those left alone.
-    std::vector<const ImageItem*> rows;
-    for (const auto& image : m_shownImages->images) rows.push_back(&image);
-    std::stable_sort(rows.begin(), rows.end(), [](const ImageItem* a, const ImageItem* b) {
-        if (a->isCandidate() != b->isCandidate()) return a->isCandidate();
-        return a->estimatedSavings() > b->estimatedSavings();
-    });
-    for (const ImageItem* image : rows) {
-        QString saving = QString::fromUtf8("—");
-        if (image->estimatedSize) saving = (image->measured ? "" : "about ") + bytesText(image->estimatedSavings());
-        const QStringList texts{shown(image->name()), bytesText(image->snapshot.size), pixels(image->width, image->height),
-                                formatName(image->format), saving,
-                                image->leftAlone ? shown(*image->leftAlone) : shownPath(m_model.host(), image->folder())};
-        QTreeWidgetItem* row =
-            image->isCandidate() ? tickableRow(m_photos, texts, image->path, false) : leftAloneRow(m_photos, texts);
-        row->setToolTip(0, shownPath(m_model.host(), image->path));
-        if (image->estimatedSize)
-            row->setToolTip(4, QString::fromUtf8("About %1 as HEIC%2")
-                                   .arg(bytesText(*image->estimatedSize), image->measured ? " (measured on this photo)" : ""));
-    }
-    emptyRow(m_photos, "No JPEG, TIFF or PNG photos in these folders.");
 }
 
 void MediaWindow::showCompressionReport(const Uuid& planID) {

@@ -60,9 +60,6 @@ private:
     void refresh();
     void refreshLists();
     void refreshRun();
-    void fillVideos();
-    void fillLivePhotos();
-    void fillPhotos();
     void ticked(QTreeWidgetItem* item);
 
     PhotoCleanupModel& m_model;
