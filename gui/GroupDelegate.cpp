@@ -77,7 +77,9 @@ QString groupTitle(const PhotoCleanupModel& model, const DuplicateGroup& group) 
     switch (group.kind) {
     case MatchKind::identical:
         return countText(count, "identical copy", "identical copies") + QString::fromUtf8(" · ") +
-               bytesText(group.extraBytes()) + " could be freed";
+               bytesText(group.extraBytes()) +
+               // Marking in a catalog or gathering in the review album frees nothing by itself.
+               (model.scope() == Scope::folders ? " could be freed" : " in extra copies");
     case MatchKind::similar: {
         QString title = countText(count, "similar photo", "similar photos");
         const auto identical = model.identicalCopies(group);

@@ -1,8 +1,14 @@
 #include "FFmpeg.h"
 
+#include "platform/FolderHandle.h"
+#include "platform/UniqueFd.h"
+
 #include <algorithm>
 #include <cmath>
+#include <fcntl.h>
+#include <filesystem>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace vp::Movies::FFmpeg {
 
@@ -34,10 +40,26 @@ int interrupted(void* opaque) {
     return input->shouldStop != nullptr && *input->shouldStop && (*input->shouldStop)() ? 1 : 0;
 }
 
+/// The movie at `path`, opened through its folder reached without links, itself not a link, and
+/// checked to be a plain file: FFmpeg then reads that very file through /proc, so a FIFO that
+/// would block it for good, or a link swapped in after the scan, is never read.
+UniqueFd openPlainFile(const std::string& path) {
+    const std::filesystem::path absolute = std::filesystem::absolute(path).lexically_normal();
+    const auto folder = FolderHandle::open(absolute.parent_path().string());
+    if (!folder.handle) return UniqueFd();
+    UniqueFd file(::openat(folder.handle->fd(), absolute.filename().c_str(),
+                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat status {};
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return UniqueFd();
+    return file;
+}
+
 } // namespace
 
 std::unique_ptr<Input> open(const std::string& path, const ShouldStop* shouldStop) {
     quietLogging();
+    const UniqueFd file = openPlainFile(path);
+    if (file.get() < 0) return nullptr;
     auto input = std::make_unique<Input>();
     input->shouldStop = shouldStop;
     AVFormatContext* context = avformat_alloc_context();
@@ -45,7 +67,8 @@ std::unique_ptr<Input> open(const std::string& path, const ShouldStop* shouldSto
     context->interrupt_callback = {interrupted, input.get()};
     // Only files: a movie must never make the reader open a URL or another file it names.
     context->protocol_whitelist = av_strdup("file");
-    if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) return nullptr; // frees the context
+    const std::string opened = "/proc/self/fd/" + std::to_string(file.get());
+    if (avformat_open_input(&context, opened.c_str(), nullptr, nullptr) < 0) return nullptr; // frees the context
     input->format.reset(context);
     if (avformat_find_stream_info(context, nullptr) < 0) return nullptr;
     input->videoIndex = -1;

@@ -102,8 +102,7 @@ clip "$photos/long.mp4" 1280x720 20
 before=$(snapshot)
 "$program" compress --yes "$photos" >"$work/stopped.txt" 2>/dev/null &
 runner=$!
-# The scan estimates first; on a loaded machine the encode may start only after many seconds.
-for _ in $(seq 900); do [[ -n "$(find "$photos" -name '.*')" ]] && break; sleep 0.1; done
+for _ in $(seq 600); do [[ -n "$(find "$photos" -name '.*')" ]] && break; sleep 0.1; done
 kill -INT $runner
 status=0
 wait $runner || status=$?

@@ -290,6 +290,8 @@ private Q_SLOTS:
         model->chooseLightroomCatalog(scene.catalog.path());
         waitForResults();
         QCOMPARE(window->results()->model()->rowCount(), 2);
+        // Rejecting in a catalog frees nothing until the person deletes there.
+        QVERIFY(groupTitle(*model, model->currentGroups().at(0)).endsWith(" in extra copies"));
         save(*window, "15-catalog-results");
         // The photo whose file is gone is said under the results, and listed with its reason.
         QLabel* leftOut = nullptr;

@@ -56,6 +56,25 @@ TEST(MovieFacts, NoVideoTrackOrNoMovieGivesNothing) {
     EXPECT_FALSE(Movies::read(folder / "missing.mp4"));
 }
 
+// What stands at a movie's path may have been swapped since the scan: only a plain file, reached
+// without links, is ever read, and a FIFO must not block the reader.
+TEST(MovieFacts, OnlyPlainFilesReachedWithoutLinksAreRead) {
+    const testing::TempDir folder;
+    const std::string movie = makeClip(folder / "real.mp4", {.seconds = 1.0});
+    ASSERT_EQ(::mkfifo((folder / "pipe.mp4").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink(movie.c_str(), (folder / "link.mp4").c_str()), 0);
+    ASSERT_EQ(::mkdir((folder / "inner").c_str(), 0700), 0);
+    ASSERT_EQ(::rename(movie.c_str(), (folder / "inner/real.mp4").c_str()), 0);
+    ASSERT_EQ(::symlink((folder / "inner").c_str(), (folder / "through").c_str()), 0);
+
+    EXPECT_FALSE(Movies::read(folder / "pipe.mp4"));
+    EXPECT_FALSE(Movies::read(folder / "link.mp4"));
+    EXPECT_FALSE(Movies::read(folder / "through/real.mp4"));
+    EXPECT_FALSE(Movies::decodeFully(folder / "pipe.mp4").decoded);
+    EXPECT_TRUE(Movies::read(folder / "inner/real.mp4"));
+    EXPECT_TRUE(Movies::decodeFully(folder / "inner/../inner/real.mp4").decoded);
+}
+
 TEST(MovieFacts, FourCCAndFittedSize) {
     EXPECT_EQ(Movies::fourCC(0x68766331), "hvc1");
     EXPECT_EQ(Movies::fitted({3840, 2160}), (Movies::Size{1920, 1080}));
