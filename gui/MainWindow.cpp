@@ -5,6 +5,7 @@
 #include "FileManager.h"
 #include "GroupListModel.h"
 #include "HistoryWindow.h"
+#include "MediaWindow.h"
 #include "PlanDialog.h"
 #include "ResultsView.h"
 #include "ScanPanel.h"
@@ -180,6 +181,7 @@ void MainWindow::buildMenus() {
     review->addAction("Review &Plan…", this, [this] { reviewPlan(); });
     QMenu* window = menuBar()->addMenu("&Window");
     window->addAction("Cleanup &History…", this, &MainWindow::openHistory);
+    window->addAction("Shrink &Videos && Photos…", QKeySequence("Ctrl+Shift+M"), this, [this] { openMedia(); });
     QMenu* help = menuBar()->addMenu("&Help");
     help->addAction("&About Velmo Pristel", this, &MainWindow::showAbout);
 }
@@ -421,6 +423,17 @@ void MainWindow::openHistory() {
     m_model.reloadHistory();
     HistoryWindow window(m_model, this);
     runDialog(window);
+}
+
+MediaWindow* MainWindow::openMedia() {
+    if (!m_media) {
+        m_media = new MediaWindow(m_model, this);
+        m_media->setWindowIcon(windowIcon());
+    }
+    m_media->show();
+    m_media->raise();
+    m_media->activateWindow();
+    return m_media;
 }
 
 void MainWindow::openSettings() {

@@ -21,6 +21,7 @@ namespace vp::gui {
 class CleanupReportView;
 class GroupListModel;
 class HistoryWindow;
+class MediaWindow;
 class ResultsView;
 class ScanPanel;
 class SourcesPanel;
@@ -44,6 +45,8 @@ public:
     bool reviewPlan();
     void openCompare(const std::vector<std::string>& paths);
     void openHistory();
+    /// Shrink Videos & Photos: its own window beside this one, made on first use.
+    MediaWindow* openMedia();
     void openSettings();
     void showAbout();
     /// The report of the cleanup that just ran, with Show in Trash and Put Back.
@@ -100,6 +103,7 @@ private:
     std::optional<Uuid> m_shownReport;
     std::set<std::string> m_shownMarkings; // ids of markings and album additions whose report was shown
     std::int64_t m_planSize = 0;
+    MediaWindow* m_media = nullptr;
 };
 
 } // namespace vp::gui

@@ -92,7 +92,7 @@ PhotoCleanupModel::PhotoCleanupModel(PhotoCleanupHost host, AppFolders folders, 
 
 PhotoCleanupModel::~PhotoCleanupModel() {
     if (m_cancelFlag) m_cancelFlag->cancel();
-    for (const auto& flag : {m_media.scanCancel, m_media.compressCancel})
+    for (const auto& flag : {m_media.scanCancel, m_media.compressCancel, m_images.scanCancel})
         if (flag) flag->cancel();
     m_alive.reset();
     m_background.clear(); // joins

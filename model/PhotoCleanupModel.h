@@ -22,6 +22,7 @@
 #include "engine/library/ReviewAlbum.h"
 #include "engine/media/Compression.h"
 #include "engine/media/LibraryMediaExecutor.h"
+#include "engine/media/ImageCompression.h"
 #include "engine/media/MediaScan.h"
 #include "engine/media/MediaScanner.h"
 #include "engine/media/VideoCompressor.h"
@@ -285,6 +286,50 @@ private:
     LibraryMediaState m_libraryMedia;
     std::function<MediaScan(const CancellationFlag&, const MediaScanner::Progress&)> libraryMediaScan() const;
     void compressInLibrary(const CompressionPlan& plan);
+
+public:
+    // ---- Media: JPEG and TIFF photos to HEIC (PhotoCleanupModelImages.cpp)
+    /// Where the running photo scan stands: first the folders' pictures are listed (`found` so
+    /// far), then a sample of them is encoded (`done` of `total`).
+    struct ImageScanProgress {
+        bool measuring = false;
+        std::int64_t found = 0;
+        std::int64_t done = 0;
+        std::int64_t total = 0;
+        bool operator==(const ImageScanProgress&) const = default;
+    };
+    const std::optional<ImageScan>& images() const { return m_images.scan; }
+    bool imageScanning() const { return m_images.scanning; }
+    const ImageScanProgress& imageProgress() const { return m_images.progress; }
+    /// Ticked candidates by path; a new scan ticks all.
+    const std::set<std::string>& selectedImages() const { return m_images.selected; }
+    void setImageSelected(const std::string& path, bool selected);
+    const std::optional<ImageCompressionPlan>& pendingImageCompression() const { return m_images.pending; }
+    /// The latest conversion's report (its journal is a compression's, so it is in the history too).
+    const std::optional<CompressionReport>& imageCompressionReport() const { return m_images.report; }
+
+    bool canScanImages() const;
+    /// Lists the chosen folders' pictures and measures what HEIC would save, in the background;
+    /// a scan already running is replaced.
+    void scanImages();
+    void cancelImageScan();
+    /// The ticked candidates as a plan awaiting approval; with none ticked, a notice says so.
+    void reviewImageCompression();
+    /// Approves the plan and converts in the background through the compressor's journaled
+    /// replacement (`stopCompression` stops it); then the photos are scanned again.
+    void confirmImageCompression(ImageCompressionPlan plan);
+
+private:
+    struct ImageState {
+        std::optional<ImageScan> scan;
+        bool scanning = false;
+        ImageScanProgress progress;
+        std::set<std::string> selected;
+        std::optional<ImageCompressionPlan> pending;
+        std::optional<CompressionReport> report;
+        SharedCancellationFlag scanCancel;
+    };
+    ImageState m_images;
 
 private:
     struct MediaState {

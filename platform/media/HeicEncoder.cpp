@@ -24,14 +24,17 @@ vips::VOption* heifOptions() {
 std::optional<VImage> single(const std::string& path, bool& several) {
     several = false;
     try {
-        VImage image = VImage::new_from_file(path.c_str());
+        // A truncated or damaged photo is refused, not decoded with grey where its data ends: its
+        // copy would keep the damage for good while the original went to the Trash.
+        VImage image = VImage::new_from_file(path.c_str(), VImage::option()->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
         if (image.get_typeof(VIPS_META_N_PAGES) != 0 && image.get_int(VIPS_META_N_PAGES) > 1) {
             several = true;
             return std::nullopt;
         }
         // HEIF viewers turn pictures by the container's own transform, never by the EXIF tag, so
-        // the pixels are stored the right way up and the tag says so.
-        return image.autorot();
+        // the pixels are stored the right way up and the tag says so. Decoded whole here, so that
+        // a decoding error is told as one, not as a copy that could not be written.
+        return image.autorot().copy_memory();
     } catch (const vips::VError&) {
         return std::nullopt;
     }
