@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
             const int detail = FeatureExtractor::detailDistance(*features[i], *features[j]);
             PrintMatch match;
             if (prints[i] && prints[j]) match = FeatureExtractor::matchPrints(*prints[i], *prints[j]);
-            std::printf("%zu\t%zu\t%d\t%d\t%d\t%d\t%d\t%d\t%.3f\t%.2f\t%.3f\t%d\n", i, j, hash.distance, detail,
+            std::printf("%zu\t%zu\t%d\t%d\t%d\t%d\t%d\t%d\t%.3f\t%.2f\t%.3f\t%d\t%.2f\n", i, j, hash.distance, detail,
                         match.matches, match.inliers, match.overlapCorners, match.turn, match.scale, match.angleError,
-                        match.residual, match.secondInliers);
+                        match.residual, match.secondInliers, match.secondShift);
         }
 }

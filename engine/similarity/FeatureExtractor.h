@@ -44,6 +44,7 @@ struct PrintMatch {
     double angleError = 0;  ///< degrees between the placement's turn and the nearest quarter turn
     double residual = 0;    ///< root mean square distance in pixels by which placed inliers miss
     int secondInliers = 0;  ///< of the pairs left out, most that one other placement explains
+    double secondShift = 0; ///< median pixels between where the two placements put those
     bool operator==(const PrintMatch&) const = default;
 };
 

@@ -8,9 +8,9 @@ namespace vp::FeatureNeighbours {
 namespace {
 
 // Two keys per corner, from two different stretches of its descriptor: a corner seen again in
-// a version differs in a few of its 256 bits, and then usually not in both stretches. 24 bits
+// a version differs in a few of its 256 bits, and then often not in both stretches. 22 bits
 // keep a library's keys apart from each other.
-constexpr int keyBits = 24;
+constexpr int keyBits = 22;
 constexpr std::size_t stretches[] = {0, 16};
 
 std::uint32_t keyOf(const FeaturePrintObservation::Descriptor& descriptor, std::size_t table) {

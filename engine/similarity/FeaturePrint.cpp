@@ -213,7 +213,19 @@ PrintMatch matchPrints(const FeaturePrintObservation& a, const FeaturePrintObser
         try {
             const cv::Mat second =
                 cv::estimateAffinePartial2D(restB, restA, restInliers, cv::RANSAC, placementTolerance, 2000, 0.995, 0);
-            if (!second.empty()) match.secondInliers = cv::countNonZero(restInliers);
+            if (!second.empty()) {
+                match.secondInliers = cv::countNonZero(restInliers);
+                // How far apart the two placements put the corners the second one explains.
+                std::vector<float> shifts;
+                for (std::size_t k = 0; k < restB.size(); ++k)
+                    if (restInliers.at<std::uint8_t>(static_cast<int>(k)))
+                        shifts.push_back(static_cast<float>(cv::norm(place(placement, restB[k].x, restB[k].y) -
+                                                                     place(second, restB[k].x, restB[k].y))));
+                if (!shifts.empty()) {
+                    std::nth_element(shifts.begin(), shifts.begin() + static_cast<std::ptrdiff_t>(shifts.size() / 2), shifts.end());
+                    match.secondShift = shifts[shifts.size() / 2];
+                }
+            }
         } catch (const cv::Exception&) {
         }
     }
@@ -234,7 +246,10 @@ float printDistance(const PrintMatch& match) {
 PrintVerdict verdict(const PrintMatch& match) {
     const double share = match.matches > 0 ? static_cast<double>(match.inliers) / match.matches : 0;
     // Chance pairs among the left-out ones scatter; a few line up with some placement by luck.
-    const bool secondMotion = match.secondInliers >= std::max(secondMotionInliers, match.matches / 10 + 1);
+    // A second placement that lies within the tolerance of the first is the first one again,
+    // seen through imprecise corners (a small or blurred version).
+    const bool secondMotion = match.secondInliers >= std::max(secondMotionInliers, match.matches / 10 + 1) &&
+                              match.secondShift > placementTolerance;
     if (match.inliers >= minimumInliers && share >= sameShare && !secondMotion) return PrintVerdict::samePhoto;
     if (match.matches >= minimumMatchesToPart && share < sameShare && secondMotion) return PrintVerdict::differentShots;
     return PrintVerdict::undecided;

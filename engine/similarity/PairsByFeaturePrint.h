@@ -1,9 +1,10 @@
 // Lets the feature prints speak on the pairs the hashes recorded, and adds the pairs the
 // feature neighbours proposed when the prints show one photo. A pair's distance stays in the
 // hash's bits, so the presets read it as before:
-// - one photo (a crop, a turned or resized copy): the distance is at most 64 times the share of
-//   paired corners the placement leaves out, so a print explaining nearly every pair brings a
-//   crop the hash no longer recognises within the presets' reach;
+// - one photo (a crop, a turned or resized copy): the distance is at most the share of paired
+//   corners the placement leaves out, scaled so that the least share the verdict allows lands on
+//   the balanced limit: a crop the hash no longer recognises comes within reach of the presets
+//   that look past the hash alone (conservative still asks for close detail);
 // - two shots of one subject: the distance is raised above every preset's limit, while staying
 //   within reach of a burst.
 #pragma once
