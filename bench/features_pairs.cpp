@@ -6,8 +6,10 @@
 //   columns: i j hash detail matches inliers overlap turn scale angleError residual secondInliers
 
 #include "engine/similarity/FeatureExtractor.h"
+#include "engine/similarity/FeatureNeighbours.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -38,6 +40,10 @@ int main(int argc, char** argv) {
         });
     for (auto& worker : workers) worker.join();
 
+    if (std::getenv("NEIGHBOURS")) { // only the pairs the feature neighbours propose
+        for (const auto& [i, j] : FeatureNeighbours::proposals(features, nullptr)) std::printf("%u\t%u\n", i, j);
+        return 0;
+    }
     for (std::size_t i = 0; i < paths.size(); ++i)
         std::fprintf(stderr, "%zu\t%s\t%zu\n", i, paths[i].c_str(), prints[i] ? prints[i]->points.size() : 0);
     for (std::size_t i = 0; i < paths.size(); ++i)

@@ -3,20 +3,32 @@
 #include "FeatureExtractor.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace vp::FeatureNeighbours {
 namespace {
 
-// Two keys per corner, from two different stretches of its descriptor: a corner seen again in
-// a version differs in a few of its 256 bits, and then often not in both stretches. 22 bits
-// keep a library's keys apart from each other.
+// Two keys per corner, each from bits spread over the whole descriptor: neighbouring bits test
+// neighbouring pixels and agree with each other on most corners, spread ones do not. A corner
+// seen again in a version differs in a few of its 256 bits, and then often not in both keys.
 constexpr int keyBits = 22;
-constexpr std::size_t stretches[] = {0, 16};
+constexpr std::size_t keyCount = 2;
 
 std::uint32_t keyOf(const FeaturePrintObservation::Descriptor& descriptor, std::size_t table) {
-    const std::size_t word = stretches[table] / 8, shift = (stretches[table] % 8) * 8;
-    const auto bits = static_cast<std::uint32_t>(descriptor[word] >> shift) & ((1u << keyBits) - 1);
-    return static_cast<std::uint32_t>(table) << keyBits | bits;
+    std::uint32_t key = 0;
+    for (std::size_t k = 0; k < keyBits; ++k) {
+        const std::size_t bit = (k * 11 + table * 5) % 256; // 11 is prime to 256: 22 distinct bits
+        key = key << 1 | static_cast<std::uint32_t>(descriptor[bit / 64] >> (bit % 64) & 1);
+    }
+    return static_cast<std::uint32_t>(table) << keyBits | key;
+}
+
+/// A corner at the edge of a flat or clipped area answers most of its tests alike, and so do
+/// such corners in every other photo: their keys would bring any two photos together.
+bool informative(const FeaturePrintObservation::Descriptor& descriptor) {
+    int ones = 0;
+    for (const auto word : descriptor) ones += std::popcount(word);
+    return ones >= 80 && ones <= 176;
 }
 
 } // namespace
@@ -26,8 +38,9 @@ std::vector<std::uint32_t> keys(std::span<const std::uint8_t> print) {
     const auto observed = FeatureExtractor::observation(print);
     if (!observed) return result;
     const std::size_t count = std::min(cornersFiled, observed->descriptors.size());
-    for (std::size_t table = 0; table < std::size(stretches); ++table)
-        for (std::size_t i = 0; i < count; ++i) result.push_back(keyOf(observed->descriptors[i], table));
+    for (std::size_t table = 0; table < keyCount; ++table)
+        for (std::size_t i = 0; i < count; ++i)
+            if (informative(observed->descriptors[i])) result.push_back(keyOf(observed->descriptors[i], table));
     std::sort(result.begin(), result.end());
     result.erase(std::unique(result.begin(), result.end()), result.end());
     return result;
