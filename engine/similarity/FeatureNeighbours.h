@@ -22,7 +22,7 @@ namespace vp::FeatureNeighbours {
 /// Strongest corners of each picture that are filed.
 inline constexpr std::size_t cornersFiled = 96;
 /// Keys two pictures must share to be proposed.
-inline constexpr int sharedKeys = 3;
+inline constexpr int sharedKeys = 2;
 /// A key filed by more pictures than this tells nothing about any two of them.
 inline constexpr std::size_t crowdedKey = 24;
 

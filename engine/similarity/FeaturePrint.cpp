@@ -153,7 +153,7 @@ PrintMatch matchPrints(const FeaturePrintObservation& a, const FeaturePrintObser
     for (std::size_t i = 0; i < a.descriptors.size(); ++i) {
         const Nearest forward = nearest(a.descriptors[i], b);
         if (forward.index < 0 || forward.best > maximumDescriptorDistance ||
-            forward.best * 5 > forward.second * 4)
+            forward.best * 10 > forward.second * 7)
             continue;
         if (nearest(b.descriptors[static_cast<std::size_t>(forward.index)], a).index != static_cast<int>(i)) continue;
         fromA.emplace_back(a.points[i][0], a.points[i][1]);
