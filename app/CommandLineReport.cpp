@@ -266,7 +266,7 @@ int run(const Request& request, std::FILE* out, const SharedCancellationFlag& ca
     const ScanResult scan = ExactMatcher::scan(request.folders, true, std::nullopt, {}, *cancel, onScan, {}, {}, {cache.get()});
     std::mutex progressMutex; // measuring reports from worker threads
     const auto index = SimilarityMatcher::index(
-        scan.pictures, nullptr, WithFeaturePrint::no, nullptr, *cancel, [&](std::int64_t done, std::int64_t total) {
+        scan.pictures, nullptr, WithFeaturePrint::yes, nullptr, *cancel, [&](std::int64_t done, std::int64_t total) {
             if (!progress) return;
             std::lock_guard lock(progressMutex);
             progress(std::string(rawValue(ScanProgress::Stage::measuring)) + ": " + std::to_string(done) + " of " +

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Pictures per second for measuring (features without the feature print) beside the 512-pixel
-# thumbnail alone, in the same run on the same files, and for the face check, with 1 and with
-# 4 workers.
+# Pictures per second for measuring (features with the feature print, as the application
+# measures) beside the 512-pixel thumbnail alone, in the same run on the same files, and for the
+# face check, with 1 and with 4 workers.
 #   bench/features.sh [FOLDER] [RUNS]
 # Without FOLDER it makes twelve 12-megapixel JPEGs (4032 × 3024, as phone cameras take them)
 # from the photos Debian ships with scikit-image: each upscaled with libvips, given sensor-like

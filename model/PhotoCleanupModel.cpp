@@ -279,7 +279,7 @@ void PhotoCleanupModel::scan(std::optional<std::int64_t> downloadLimit) {
         }
         outcome.result = std::move(*found);
         if (measure && !outcome.result.cancelled) {
-            outcome.index = SimilarityMatcher::index(outcome.result.pictures, cache.get(), WithFeaturePrint::no,
+            outcome.index = SimilarityMatcher::index(outcome.result.pictures, cache.get(), WithFeaturePrint::yes,
                                                      library ? library->features : nullptr, *flag,
                                                      step(ScanProgress::Stage::measuring));
             if (outcome.index)

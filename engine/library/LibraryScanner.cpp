@@ -236,7 +236,7 @@ std::function<std::optional<ImageFeatures>(const PhotoAsset&)> featureReader(con
         if (!preview) return std::nullopt;
         return FeatureExtractor::features(*preview, asset.pixelWidth.value_or(preview->width),
                                           asset.pixelHeight.value_or(preview->height), asset.snapshot.modified(),
-                                          WithFeaturePrint::no);
+                                          WithFeaturePrint::yes);
     };
 }
 

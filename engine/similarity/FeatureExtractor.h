@@ -22,10 +22,30 @@ namespace vp {
 /// Whether to make the feature print too (off in the application; it is the optional extra).
 enum class WithFeaturePrint { no, yes };
 
-/// An unpacked feature print, ready to be compared.
+/// An unpacked feature print, ready to be compared: corners of the rendition (in its pixels)
+/// with their 256-bit descriptors.
 struct FeaturePrintObservation {
-    std::vector<float> values;
+    using Descriptor = std::array<std::uint64_t, 4>;
+    int width = 0; ///< the rendition's size
+    int height = 0;
+    std::vector<std::array<float, 2>> points;
+    std::vector<Descriptor> descriptors; ///< parallel to points
     bool operator==(const FeaturePrintObservation&) const = default;
+};
+
+/// How two feature prints match: corners paired by descriptor, and how many of those pairs one
+/// placement (turn, scale and shift) explains.
+struct PrintMatch {
+    int matches = 0;        ///< corners paired by descriptor
+    int inliers = 0;        ///< pairs the placement explains
+    int overlapCorners = 0; ///< fewer of the two pictures' corners that fall inside the other when placed
+    int turn = 0;           ///< quarter turns clockwise of b, as for hashMatch
+    double scale = 0;       ///< b's rendition to a's
+    double angleError = 0;  ///< degrees between the placement's turn and the nearest quarter turn
+    double residual = 0;    ///< root mean square distance in pixels by which placed inliers miss
+    int secondInliers = 0;  ///< of the pairs left out, most that one other placement explains
+    double secondShift = 0; ///< median pixels between where the two placements put those
+    bool operator==(const PrintMatch&) const = default;
 };
 
 namespace FeatureExtractor {
@@ -78,14 +98,42 @@ struct FeaturePrint {
 };
 
 /// Revision of the feature prints made here; prints of another revision do not unpack.
-inline constexpr std::int64_t featurePrintRevision = 1;
+inline constexpr std::int64_t featurePrintRevision = 2;
+/// Longest side at which corners are looked for: smaller pictures are enlarged to it.
+inline constexpr int printSide = 512;
+/// Most corners a print keeps, the strongest first.
+inline constexpr int printCorners = 160;
+/// Descriptors further apart than this (of 256 bits) are not the same corner.
+inline constexpr int maximumDescriptorDistance = 64;
+/// Pixels of the rendition by which a placed corner may miss its partner.
+inline constexpr double placementTolerance = 3.0;
+/// Fewer corners in one placement than this say nothing about two pictures.
+inline constexpr int minimumInliers = 12;
+/// Fewer paired corners than this are too few to call two pictures different shots.
+inline constexpr int minimumMatchesToPart = 20;
+/// Pairs a second placement must explain to show that part of the scene moved.
+inline constexpr int secondMotionInliers = 5;
+/// A placement that explains less than this share of the pairs does not make one photo.
+inline constexpr double sameShare = 0.75;
 
-/// A compact colour and texture descriptor of `image`; nothing for an empty image.
+/// The strongest corners of `image` with their descriptors; nothing for a picture too small to
+/// have any.
 std::optional<FeaturePrint> featurePrint(const Bitmap& image);
 /// Unpacks stored feature-print bytes; nothing when they are not a print of this revision.
 std::optional<FeaturePrintObservation> observation(std::span<const std::uint8_t> bytes);
-/// 0 for identical prints, growing as pictures differ in colour and texture; nothing when the
-/// two observations do not have the same shape.
+/// Pairs the corners of a and b and finds the placement of b on a that explains most pairs.
+PrintMatch matchPrints(const FeaturePrintObservation& a, const FeaturePrintObservation& b);
+/// The share of paired corners that one placement leaves out: 0 when it explains every pair, 1
+/// when it explains too few to count.
+float printDistance(const PrintMatch& match);
+
+enum class PrintVerdict {
+    undecided,     ///< too few corners in common to say
+    samePhoto,     ///< one placement explains nearly every pair, and nothing else moved
+    differentShots ///< many pairs, too many left out, and those agree on another placement
+};
+PrintVerdict verdict(const PrintMatch& match);
+/// printDistance of matchPrints; nothing when an observation is malformed.
 std::optional<float> featureDistance(const FeaturePrintObservation& a, const FeaturePrintObservation& b);
 
 struct HashMatch {

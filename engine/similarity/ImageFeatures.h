@@ -14,7 +14,7 @@ namespace vp {
 
 struct ImageFeatures {
     /// The version every newly made record carries in `version`.
-    static constexpr std::int64_t pipelineVersion = 3;
+    static constexpr std::int64_t pipelineVersion = 4;
 
     /// Perceptual hash of the 32×32 grey rendition; entry k is the rendition turned k quarter
     /// turns clockwise, so entry 0 is the picture as it is seen.

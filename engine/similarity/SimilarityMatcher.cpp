@@ -2,6 +2,8 @@
 
 #include "BandIndex.h"
 #include "FaceCheck.h"
+#include "FeatureNeighbours.h"
+#include "PairsByFeaturePrint.h"
 
 #include "engine/scan/ParallelMap.h"
 
@@ -160,7 +162,7 @@ std::optional<SimilarityIndex> index(const std::vector<PhotoAsset>& pictures, Fe
 }
 
 std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::vector<std::optional<ImageFeatures>> features,
-                                       WithFeaturePrint withFeaturePrint, const CancellationFlag& cancel) {
+                                       [[maybe_unused]] WithFeaturePrint withFeaturePrint, const CancellationFlag& cancel) {
     SimilarityIndex result;
     result.pictures = std::move(pictures);
     result.features = std::move(features);
@@ -168,11 +170,8 @@ std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::ve
     for (std::size_t i = 0; i < result.pictures.size(); ++i)
         if (!result.features[i]) result.unmeasured.push_back(result.pictures[i].path);
 
-    std::vector<std::optional<FeaturePrintObservation>> prints(result.pictures.size());
-    if (withFeaturePrint == WithFeaturePrint::yes)
-        for (std::size_t i = 0; i < result.pictures.size(); ++i)
-            if (result.features[i] && result.features[i]->featurePrint)
-                prints[i] = FeatureExtractor::observation(*result.features[i]->featurePrint);
+    // The prints are compared after the hashes, and only on the pairs worth it (below).
+    const std::optional<FeaturePrintObservation> noPrint;
 
     const auto candidates = proposeCandidates(result.features, result.pictures, true, &cancel);
     if (cancel.isCancelled()) return std::nullopt;
@@ -201,9 +200,9 @@ std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::ve
             if (k + 8 < end) __builtin_prefetch(&sketches[static_cast<std::size_t>(unpack(candidates[k + 8]).second)]);
             std::optional<SimilarPair> pair;
             if (sketches[first] && sketches[second])
-                pair = evaluateRecords(candidate, *sketches[first], *sketches[second], prints[first], prints[second]);
+                pair = evaluateRecords(candidate, *sketches[first], *sketches[second], noPrint, noPrint);
             else if (result.features[first] && result.features[second])
-                pair = evaluate(candidate, *result.features[first], *result.features[second], prints[first], prints[second]);
+                pair = evaluate(candidate, *result.features[first], *result.features[second], noPrint, noPrint);
             if (pair) kept.push_back(*pair);
         }
         std::unique_lock lock(mutex);
@@ -213,6 +212,17 @@ std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::ve
         added.notify_all();
     });
     if (cancel.isCancelled()) return std::nullopt;
+
+    // Then the feature prints: their verdict on the recorded pairs, and the pairs of pictures
+    // that share corners though their hashes are far apart (crops).
+    const auto neighbours = FeatureNeighbours::proposals(result.features, &cancel);
+    for (const auto& [first, second] : neighbours)
+        if (!std::binary_search(candidates.begin(), candidates.end(), pack(first, second, false)) &&
+            !std::binary_search(candidates.begin(), candidates.end(), pack(first, second, true)))
+            ++result.candidatesProposed;
+    auto judged = PairsByFeaturePrint::withPrints(std::move(result.pairs), neighbours, result.features, cancel);
+    if (!judged) return std::nullopt;
+    result.pairs = std::move(*judged);
     return result;
 }
 

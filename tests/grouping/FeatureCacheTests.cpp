@@ -20,10 +20,12 @@ namespace {
 using testing::measured;
 using testing::picture;
 
-/// The bytes of a feature print of this revision: a header and one byte per bin.
+/// The bytes of a feature print of this revision: a header (a 64 × 48 rendition, one corner)
+/// and the corner's position and descriptor.
 std::vector<std::uint8_t> soundPrint() {
-    std::vector<std::uint8_t> bytes{'V', 'P', 'F', static_cast<std::uint8_t>(FeatureExtractor::featurePrintRevision)};
-    bytes.resize(100, 17);
+    std::vector<std::uint8_t> bytes{'V', 'P', 'F', static_cast<std::uint8_t>(FeatureExtractor::featurePrintRevision),
+                                    64, 0, 48, 0, 1, 0};
+    bytes.resize(bytes.size() + 36, 17);
     return bytes;
 }
 

@@ -170,28 +170,6 @@ TEST(PhotoFeatures, FilesThatAreNoPictureGiveNothing) {
     EXPECT_EQ(features(folder / "missing.jpg", WithFeaturePrint::no), std::nullopt);
 }
 
-TEST(FeaturePrint, CloseForOneScenePrintedTwiceFarForAnother) {
-    testing::TempDir folder;
-    load(photo("chelsea.png")).write_to_file((folder / "chelsea.jpg[Q=70]").c_str());
-    const auto print = [](const std::string& path) {
-        const auto bytes = measured(path, WithFeaturePrint::yes).featurePrint;
-        EXPECT_TRUE(bytes) << path;
-        return observation(bytes.value_or(std::vector<std::uint8_t>{})).value_or(FeaturePrintObservation{});
-    };
-    const auto chelsea = print(photo("chelsea.png"));
-    const float same = featureDistance(chelsea, print(folder / "chelsea.jpg")).value_or(1);
-    const float other = featureDistance(chelsea, print(photo("coffee.png"))).value_or(0);
-    EXPECT_LT(same, 0.05f);
-    EXPECT_GT(other, 4 * same);
-    EXPECT_GT(other, 0.2f);
-}
-
-TEST(FeaturePrint, BytesOfAnotherKindDoNotUnpack) {
-    EXPECT_EQ(observation(std::vector<std::uint8_t>(100, 7)), std::nullopt);
-    EXPECT_EQ(observation(std::vector<std::uint8_t>{}), std::nullopt);
-    EXPECT_EQ(featureDistance(FeaturePrintObservation{{1, 2}}, FeaturePrintObservation{{1, 2}}), std::nullopt);
-}
-
 TEST(QualityScore, PhotosAreScoredAndScreensAreUtility) {
     const auto astronaut = QualityScore::score(*Images::thumbnail(photo("astronaut.png"), renditionSize));
     ASSERT_TRUE(astronaut);

@@ -1,0 +1,135 @@
+// The feature print on real photos: crops of one photo of several sizes and its turned copy are
+// one photo to it and are proposed as neighbours, two cameras' shots of one scene are not, and
+// the matcher groups the crops the hashes alone never could.
+#include "engine/similarity/FeatureExtractor.h"
+#include "engine/similarity/FeatureNeighbours.h"
+#include "engine/similarity/SimilarityMatcher.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <vips/vips8>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace vp {
+namespace {
+
+using namespace FeatureExtractor;
+
+const std::filesystem::path data = std::filesystem::path(VP_TEST_DATA_DIR) / "crops-and-shots";
+
+const std::vector<std::string> crops{"coffee.jpg", "coffee 4 percent off each edge.jpg",
+                                     "coffee 7 percent off each edge.jpg", "coffee middle 80 percent.jpg",
+                                     "coffee 92 percent off centre.jpg"};
+
+std::optional<ImageFeatures> measuredWithPrint(const std::filesystem::path& path) {
+    return features(path.string(), WithFeaturePrint::yes);
+}
+
+FeaturePrintObservation printOf(const std::filesystem::path& path) {
+    const auto measured = measuredWithPrint(path);
+    EXPECT_TRUE(measured && measured->featurePrint) << path;
+    return observation(measured && measured->featurePrint ? *measured->featurePrint : std::vector<std::uint8_t>{})
+        .value_or(FeaturePrintObservation{});
+}
+
+TEST(FeaturePrint, CropsOfSeveralSizesAndATurnedCopyAreOnePhoto) {
+    const auto original = printOf(data / "crops" / crops[0]);
+    ASSERT_GE(original.points.size(), 100u);
+    for (std::size_t i = 1; i < crops.size(); ++i) {
+        const auto match = matchPrints(original, printOf(data / "crops" / crops[i]));
+        EXPECT_EQ(verdict(match), PrintVerdict::samePhoto) << crops[i] << ": " << match.inliers << " of " << match.matches;
+        EXPECT_EQ(match.turn, 0) << crops[i];
+        EXPECT_LT(printDistance(match), 0.1f) << crops[i];
+    }
+
+    testing::TempDir folder;
+    vips::VImage::new_from_file((data / "crops" / crops[2]).c_str())
+        .rot(VIPS_ANGLE_D90)
+        .write_to_file((folder / "turned.jpg").c_str());
+    const auto turned = matchPrints(original, printOf(folder / "turned.jpg"));
+    EXPECT_EQ(verdict(turned), PrintVerdict::samePhoto);
+    EXPECT_EQ(turned.turn % 2, 1);
+}
+
+TEST(FeaturePrint, TwoCamerasShotsOfOneSceneAreDifferentShotsAndOtherPhotosShareNothing) {
+    const auto left = printOf(data / "shots" / "motorcycle left camera.jpg");
+    const auto right = printOf(data / "shots" / "motorcycle right camera.jpg");
+    const auto stereo = matchPrints(left, right);
+    EXPECT_EQ(verdict(stereo), PrintVerdict::differentShots) << stereo.inliers << " of " << stereo.matches;
+
+    const auto unrelated = matchPrints(left, printOf(data / "crops" / crops[0]));
+    EXPECT_EQ(verdict(unrelated), PrintVerdict::undecided);
+    EXPECT_EQ(printDistance(unrelated), 1.0f);
+}
+
+TEST(FeaturePrint, DamagedOrForeignBytesAndTinyPicturesGiveNoPrint) {
+    const auto measured = measuredWithPrint(data / "crops" / crops[0]);
+    ASSERT_TRUE(measured && measured->featurePrint);
+    auto bytes = *measured->featurePrint;
+    EXPECT_TRUE(observation(bytes));
+    EXPECT_EQ(observation(std::span(bytes).first(bytes.size() - 1)), std::nullopt);
+    bytes[3] = static_cast<std::uint8_t>(featurePrintRevision + 1);
+    EXPECT_EQ(observation(bytes), std::nullopt);
+    EXPECT_EQ(observation(std::vector<std::uint8_t>{'V', 'P', 'F'}), std::nullopt);
+
+    EXPECT_EQ(featurePrint(Bitmap{8, 8, 3, std::vector<std::uint8_t>(8 * 8 * 3, 128)}), std::nullopt);
+    EXPECT_EQ(featurePrint(Bitmap{64, 64, 3, {}}), std::nullopt); // pixels missing
+    const auto flat = featurePrint(Bitmap{64, 64, 3, std::vector<std::uint8_t>(64 * 64 * 3, 128)});
+    ASSERT_TRUE(flat); // no corners at all: a print that matches nothing
+    EXPECT_EQ(matchPrints(*observation(flat->bytes), *observation(flat->bytes)).inliers, 0);
+}
+
+TEST(FeatureNeighbours, CropsAreProposedWithTheirOriginalAndCrowdedKeysAreSkipped) {
+    std::vector<std::optional<ImageFeatures>> measured;
+    for (const auto& name : crops) measured.push_back(measuredWithPrint(data / "crops" / name));
+    measured.push_back(measuredWithPrint(data / "shots" / "motorcycle left camera.jpg"));
+    measured.push_back(std::nullopt); // an unmeasured picture takes no part
+    const auto proposed = FeatureNeighbours::proposals(measured, nullptr);
+    for (std::uint32_t crop = 1; crop < crops.size(); ++crop)
+        EXPECT_TRUE(std::find(proposed.begin(), proposed.end(), std::pair{0u, crop}) != proposed.end()) << crops[crop];
+    for (const auto& [first, second] : proposed) EXPECT_LT(second, measured.size() - 1) << first << " " << second;
+
+    // One picture filed more times than any key may hold: its keys say nothing, so no pairs.
+    const std::vector<std::optional<ImageFeatures>> copies(FeatureNeighbours::crowdedKey + 1, measured[0]);
+    EXPECT_TRUE(FeatureNeighbours::proposals(copies, nullptr).empty());
+}
+
+TEST(FeaturePrintMatching, CropsJoinTheirOriginalAndTheCamerasStayApart) {
+    std::vector<PhotoAsset> pictures;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(data))
+        if (entry.path().extension() == ".jpg") {
+            PhotoAsset picture;
+            picture.path = entry.path().string();
+            pictures.push_back(picture);
+        }
+    std::sort(pictures.begin(), pictures.end(), [](const auto& x, const auto& y) { return x.path < y.path; });
+    CancellationFlag cancel;
+    const auto index = SimilarityMatcher::index(pictures, nullptr, WithFeaturePrint::yes, nullptr, cancel, nullptr);
+    ASSERT_TRUE(index);
+    const auto named = [](const DuplicateGroup& group) {
+        std::vector<std::string> names;
+        for (const auto& member : group.members) names.push_back(std::filesystem::path(member.path).filename());
+        return names;
+    };
+    for (const auto preset : {SimilarityPreset::conservative, SimilarityPreset::balanced, SimilarityPreset::broad})
+        for (const auto& group : index->groups(preset)) {
+            const auto names = named(group);
+            const bool motorcycle = std::any_of(names.begin(), names.end(), [](const auto& n) { return n.starts_with("motorcycle"); });
+            EXPECT_FALSE(motorcycle) << "the two cameras' shots were grouped";
+        }
+    const auto balanced = index->groups(SimilarityPreset::balanced);
+    const auto coffee = std::find_if(balanced.begin(), balanced.end(),
+                                     [&](const DuplicateGroup& g) { return named(g).front().starts_with("coffee"); });
+    ASSERT_NE(coffee, balanced.end());
+    auto names = named(*coffee);
+    auto expected = crops;
+    std::sort(names.begin(), names.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+}
+
+} // namespace
+} // namespace vp
