@@ -21,7 +21,6 @@
 #include "engine/library/PhotoLibrary.h"
 #include "engine/library/ReviewAlbum.h"
 #include "engine/media/Compression.h"
-#include "engine/media/ImageCompression.h"
 #include "engine/media/MediaScan.h"
 #include "engine/media/VideoCompressor.h"
 #include "engine/review/KeeperPolicy.h"
