@@ -1,16 +1,21 @@
 #include "CompressCommands.h"
 
 #include "CommandLine.h"
+#include "LibraryClean.h"
 
 #include "engine/cleanup/CleanupExecutor.h"
 #include "engine/cleanup/Trasher.h"
 #include "engine/common/Text.h"
+#include "engine/library/ShotwellLibrary.h"
 #include "engine/media/ImageCompression.h"
+#include "engine/media/LibraryMediaExecutor.h"
+#include "engine/media/LibraryMediaScanner.h"
 #include "engine/media/LivePhotoPlanner.h"
 #include "engine/scan/ExactMatcher.h"
 #include "engine/media/MediaScanner.h"
 #include "engine/media/VideoCompressor.h"
 #include "model/AppFolders.h"
+#include "model/PhotoCleanupModel.h"
 #include "platform/Home.h"
 
 #include <algorithm>
@@ -19,6 +24,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <pthread.h>
 #include <thread>
@@ -36,6 +42,7 @@ enum Status : int { done = 0, declined = 1, usage = 2, refused = 3, incomplete =
 struct Options {
     bool videos = false, livePhotos = false, images = false;
     bool dryRun = false, yes = false, json = false, help = false;
+    bool library = false; ///< the operand, if any, names the library (LibraryClean.h)
     std::vector<std::string> folders;
 };
 
@@ -57,8 +64,15 @@ Result<Options, std::string> parse(const std::vector<std::string>& arguments) {
             options.folders.push_back(argument);
             continue;
         }
+        if (option->name == "--library" && option->value) { // --library=PATH, as --library PATH
+            if (option->value->empty()) return Unexpected{std::string("--library= needs shotwell or the path of a photo.db.")};
+            options.library = true;
+            options.folders.push_back(*option->value);
+            continue;
+        }
         bool Options::*flag = nullptr;
         if (option->name == "--videos") flag = &Options::videos;
+        else if (option->name == "--library") flag = &Options::library;
         else if (option->name == "--live-photos") flag = &Options::livePhotos;
         else if (option->name == "--images") flag = &Options::images;
         else if (option->name == "--dry-run") flag = &Options::dryRun;
@@ -70,8 +84,17 @@ Result<Options, std::string> parse(const std::vector<std::string>& arguments) {
         options.*flag = true;
     }
     if (options.help) return options;
+    if (options.library) {
+        if (options.images)
+            return Unexpected{std::string("--images is for folders; photos inside a library are not converted.")};
+        if (options.folders.size() > 1)
+            return Unexpected{"compress --library takes one library, shotwell or a photo.db, not also " +
+                              asGiven(options.folders[1])};
+        if (!options.videos && !options.livePhotos) options.videos = options.livePhotos = true;
+    }
     if (!options.videos && !options.livePhotos && !options.images) options.videos = options.livePhotos = options.images = true;
-    if (options.folders.empty()) return Unexpected{std::string("compress needs at least one folder (velmo-pristel compress --help).")};
+    if (options.folders.empty() && !options.library)
+        return Unexpected{std::string("compress needs at least one folder (velmo-pristel compress --help).")};
     if (options.json && !options.yes && !options.dryRun)
         return Unexpected{std::string("compress --json needs --yes or --dry-run: it never asks.")};
     return options;
@@ -365,6 +388,176 @@ int compress(const Options& options) {
     return Signals::take().requested() ? declined : status;
 }
 
+// ---- Inside a photo library
+
+std::string shownItem(const std::string& name, const std::string& path) {
+    return displayable(name) + " (" + displayable(path) + ")";
+}
+
+/// Why the library cannot be compressed in, naming it as given; none when it can.
+std::optional<std::string> libraryRefusal(const std::string& database) {
+    switch (ShotwellLibrary::access(database)) {
+    case Access::granted: {
+        const auto problem = ShotwellLibrary::problem(database);
+        return problem ? std::optional(displayable(*problem)) : std::nullopt;
+    }
+    case Access::notAsked: return "No Shotwell library at " + displayable(database) + ".";
+    case Access::denied: return "The Shotwell library at " + displayable(database) + " cannot be read.";
+    case Access::restricted:
+        return "The Shotwell library at " + displayable(database) + " can be read but not changed, so nothing could be replaced.";
+    }
+    return std::nullopt;
+}
+
+void printLibraryPlan(const MediaScan& scan, const Options& options, const CompressionPlan& plan,
+                      const LibraryLivePlan& stills) {
+    if (options.videos) {
+        if (plan.videos.empty()) std::puts("No video in the library would shrink by 15% or more as HEVC at most 1080p.");
+        else
+            std::printf("Videos to compress (%zu, %s, about %s saved):\n", plan.videos.size(), bytesText(plan.totalBytes()).c_str(),
+                        bytesText(plan.estimatedSavings()).c_str());
+        for (const auto& video : plan.videos)
+            std::printf("  %s \u2192 about %s  %s %lld\u00d7%lld  %s\n", bytesText(video.snapshot.size).c_str(),
+                        bytesText(video.estimatedSize.value_or(0)).c_str(), video.codecName().c_str(),
+                        static_cast<long long>(video.width), static_cast<long long>(video.height),
+                        shownItem(video.name(), video.path).c_str());
+        std::vector<const VideoItem*> leftAlone;
+        for (const auto& video : scan.videos)
+            if (video.leftAlone) leftAlone.push_back(&video);
+        if (!leftAlone.empty()) std::printf("Left alone (%zu):\n", leftAlone.size());
+        for (const auto* video : leftAlone)
+            std::printf("  %s: %s\n", displayable(*video->leftAlone).c_str(), shownItem(video->name(), video->path).c_str());
+    }
+    if (options.livePhotos) {
+        if (!stills.pairs.empty())
+            std::printf("Live Photos (%zu): keeping only the stills frees %s of movies:\n", stills.pairs.size(),
+                        bytesText(stills.movieBytes()).c_str());
+        for (const auto& pair : stills.pairs)
+            std::printf("  %s  %s\n", bytesText(pair.movieSize()).c_str(), shownItem(pair.name(), pair.still).c_str());
+        for (const auto& skipped : scan.skipped)
+            std::printf("  Kept: %s\n", displayable(skipped.detail.value_or(skipped.path)).c_str());
+    }
+}
+
+std::string libraryQuestion(std::size_t videos, std::size_t pairs) {
+    std::string text = question(videos, pairs, 0);
+    // The folder question's ending, said of a library.
+    text.resize(text.size() - std::string_view(" The originals go to the Trash. [y/N] ").size());
+    return text + " Shotwell then lists the smaller ones in their place; the original files go to the Trash. [y/N] ";
+}
+
+void printLibraryReport(const CompressionReport& report, const std::map<std::string, std::string>& names, bool stills) {
+    for (const auto& item : report.items) {
+        const auto name = names.find(item.path);
+        const std::string shownPath = shownItem(name == names.end() ? item.name() : name->second, item.path);
+        const std::string word(item.outcome.word());
+        if (item.outcome.kind == CompressionOutcome::Kind::compressed && stills)
+            std::printf("Still kept, movie moved to the Trash: %s  %s saved\n", shownPath.c_str(), bytesText(item.saved()).c_str());
+        else if (item.outcome.kind == CompressionOutcome::Kind::compressed)
+            std::printf("%s: %s  %s \u2192 %s\n", word.c_str(), shownPath.c_str(), bytesText(item.originalSize).c_str(),
+                        bytesText(item.outcome.newSize).c_str());
+        else
+            std::printf("%s (%s): %s\n", word.c_str(), displayable(item.outcome.reason).c_str(), shownPath.c_str());
+    }
+}
+
+int compressLibrary(const Options& options) {
+    const std::string database =
+        LibraryClean::databaseFor(options.folders.empty() ? std::nullopt : std::optional(options.folders.front()));
+    if (const auto refusal = libraryRefusal(database)) {
+        std::fprintf(stderr, "%s\n", refusal->c_str());
+        return refused;
+    }
+    // Said before the long part: the library is only changed while Shotwell is closed.
+    if (!options.dryRun && ShotwellLibrary::isShotwellRunning(database)) {
+        std::fprintf(stderr, "%s\n", std::string(ShotwellLibrary::runningText).c_str());
+        return refused;
+    }
+    Signals::take();
+    ShotwellLibrary library(database);
+
+    CancellationFlag scanCancel;
+    Signals::take().watch(&scanCancel);
+    std::mutex shownLock;
+    const MediaScan scan = LibraryMediaScanner::scan(library, options.videos, scanCancel, [&](std::int64_t done, std::int64_t total) {
+        std::lock_guard lock(shownLock);
+        showProgress("Examining videos: " + std::to_string(done) + " of " + std::to_string(total));
+    });
+    endProgress();
+    Signals::take().watch(nullptr);
+    if (scan.cancelled) {
+        std::fputs("The scan was cancelled; nothing was changed.\n", stderr);
+        return declined;
+    }
+    const auto now = std::chrono::system_clock::now();
+    const CompressionPlan plan(options.videos ? scan.videos : std::vector<VideoItem>{}, scan.roots, now);
+    const LibraryLivePlan stills{Uuid::random(), options.livePhotos ? scan.livePairs : std::vector<LivePhotoPair>{}};
+    std::map<std::string, std::string> names;
+    for (const auto& video : plan.videos) names[video.path] = video.name();
+    for (const auto& pair : stills.pairs) names[pair.still] = pair.name();
+
+    Json document = CommandLine::header("compress");
+    document["library"] = database;
+    if (options.json) {
+        document["scan"] = encodeJson(scan);
+        document["plan"] = encodeJson(plan);
+        document["livePhotoPlan"] = encodeJson(stills);
+    } else {
+        printLibraryPlan(scan, options, plan, stills);
+    }
+    if (plan.videos.empty() && stills.pairs.empty()) {
+        if (options.json) std::printf("%s\n", CommandLine::jsonText(document).c_str());
+        else std::puts("Nothing to do.");
+        return done;
+    }
+    if (options.dryRun) {
+        if (options.json) std::printf("%s\n", CommandLine::jsonText(document).c_str());
+        else std::puts("Dry run: nothing was changed.");
+        return done;
+    }
+    if (!options.yes && !approved(libraryQuestion(plan.videos.size(), stills.pairs.size()))) {
+        std::puts("Nothing was changed.");
+        return declined;
+    }
+
+    int status = done;
+    std::int64_t saved = 0;
+    const LibraryMediaExecutor executor(PhotoCleanupModel::libraryVideoFolder());
+    const auto settle = [&](const Result<CompressionReport, CompressionRefusal>& result, const char* key) {
+        if (!result) {
+            std::fprintf(stderr, "%s\n", result.error().description().c_str());
+            status = refused;
+            return;
+        }
+        if (options.json) document[key] = encodeJson(*result);
+        else printLibraryReport(*result, names, std::string_view(key) == "livePhotoReport");
+        for (const auto& item : result->items)
+            if (item.outcome.kind != CompressionOutcome::Kind::compressed) status = incomplete;
+        saved += result->saved();
+    };
+    CancellationFlag cancel;
+    Signals::take().watch(&cancel);
+    if (!plan.videos.empty()) {
+        const auto result = executor.compress(plan, {plan.id}, library, library, cancel, [&](const CompressionProgress& progress) {
+            if (progress.done >= progress.total) return;
+            const auto& video = plan.videos[static_cast<std::size_t>(progress.done)];
+            const auto bytes = progress.bytesDone + static_cast<std::int64_t>(progress.current * static_cast<double>(video.snapshot.size));
+            showProgress("Compressing " + std::to_string(progress.done + 1) + " of " + std::to_string(progress.total) + ", " +
+                         std::to_string(static_cast<int>(progress.current * 100)) + "% (" + bytesText(bytes) + " of " +
+                         bytesText(progress.bytesTotal) + "): " + displayable(video.name()));
+        });
+        endProgress();
+        settle(result, "report");
+    }
+    if (!stills.pairs.empty() && !cancel.isCancelled() && status != refused)
+        settle(executor.keepStills(stills.pairs, stills.id, {stills.id}, library, library), "livePhotoReport");
+    if (!options.json && saved > 0)
+        std::printf("Saved %s; the originals are in the Trash and Shotwell no longer lists them.\n", bytesText(saved).c_str());
+    if (options.json) std::printf("%s\n", CommandLine::jsonText(document).c_str());
+    if (status == refused) return refused;
+    return Signals::take().requested() ? declined : status;
+}
+
 } // namespace
 
 std::optional<std::string> argumentProblem(const std::vector<std::string>& arguments) {
@@ -384,7 +577,7 @@ std::optional<int> runIfAsked(const std::vector<std::string>& arguments) {
         std::fputs(help().c_str(), stdout);
         return done;
     }
-    return compress(*options);
+    return options->library ? compressLibrary(*options) : compress(*options);
 }
 
 std::optional<std::size_t> chooseCompression(const std::vector<CompressionReport>& reports, std::string_view which) {
@@ -489,6 +682,7 @@ std::optional<int> putBackIfCompression(const std::vector<std::string>& operands
 
 std::string help() {
     return "Usage: velmo-pristel compress [OPTION...] FOLDER...\n"
+           "       velmo-pristel compress --library [shotwell|PHOTO.DB] [OPTION...]\n"
            "\n"
            "Finds videos that an HEVC copy of at most 1920x1080 would make at least 15% smaller, Live\n"
            "Photos kept as a still and a short movie, and JPEG and TIFF photos that a HEIC copy would make\n"
@@ -500,6 +694,12 @@ std::string help() {
            "stays. Nothing is ever deleted, and every step is recorded, so an interruption at any\n"
            "moment leaves the original or the checked copy in place.\n"
            "\n"
+           "With --library, the videos and Live Photos of a Shotwell library (yours, or the photo.db\n"
+           "given) are shrunk through the library: each smaller copy is added to Shotwell in its\n"
+           "original's place, keeping its dates, event, tags and flags, and only then does the original\n"
+           "file go to the Trash. Shotwell must be closed while the library changes.\n"
+           "\n"
+           "  --library [shotwell|PHOTO.DB]  a Shotwell library instead of folders\n"
            "  --videos        only the videos\n"
            "  --live-photos   only the Live Photos\n"
            "  --images        only the photos to HEIC (stored upright, EXIF kept)\n"

@@ -130,7 +130,10 @@ std::string program() {
             "      Takes a catalog marking back.\n"
             "  velmo-pristel compress [--videos] [--live-photos] [--images] [OPTION...] FOLDER...\n"
             "      Replaces big videos with HEVC copies at most 1080p, keeps only the stills of Live\n"
-            "      Photos and converts JPEG and TIFF photos to HEIC; put-back C<N> undoes a compression.\n\n";
+            "      Photos and converts JPEG and TIFF photos to HEIC; put-back C<N> undoes a compression.\n"
+            "  velmo-pristel compress --library [shotwell|PHOTO.DB] [--videos] [--live-photos] [OPTION...]\n"
+            "      Does the same for the videos and Live Photos of a Shotwell library, through Shotwell's\n"
+            "      own records.\n\n";
     return text + exitStatuses;
 }
 

@@ -21,7 +21,10 @@
 #include "engine/library/PhotoLibrary.h"
 #include "engine/library/ReviewAlbum.h"
 #include "engine/media/Compression.h"
+#include "engine/media/LibraryMediaExecutor.h"
+#include "engine/media/ImageCompression.h"
 #include "engine/media/MediaScan.h"
+#include "engine/media/MediaScanner.h"
 #include "engine/media/VideoCompressor.h"
 #include "engine/review/KeeperPolicy.h"
 #include "engine/review/LockStore.h"
@@ -263,6 +266,28 @@ public:
     std::optional<std::string> useOriginal(const std::string& path, const CompressionItem& item,
                                            const CompressionReport& report);
 
+    // ---- Media inside the photo library (PhotoCleanupModelLibraryMedia.cpp): in the photosLibrary
+    // scope scanMedia lists the library's videos and Live Photos, confirmCompression replaces the
+    // library's videos through the library, and reviewLiveStills plans its ticked Live Photos here.
+    const std::optional<LibraryLivePlan>& pendingLibraryLive() const { return m_libraryMedia.pendingLive; }
+    const std::optional<CompressionReport>& libraryLiveReport() const { return m_libraryMedia.liveReport; }
+    /// Replaces the approved Live Photos by their stills in one library change, in the background;
+    /// the report or the refusal is published and the media scanned again.
+    void confirmLibraryStills(const LibraryLivePlan& plan);
+    /// Where library videos are exported before the library takes them: the system's temporary
+    /// folder + "/PristelPhoto-videos".
+    static std::string libraryVideoFolder();
+
+private:
+    struct LibraryMediaState {
+        std::optional<LibraryLivePlan> pendingLive;
+        std::optional<CompressionReport> liveReport;
+    };
+    LibraryMediaState m_libraryMedia;
+    std::function<MediaScan(const CancellationFlag&, const MediaScanner::Progress&)> libraryMediaScan() const;
+    void compressInLibrary(const CompressionPlan& plan);
+
+public:
     // ---- Media: JPEG and TIFF photos to HEIC (PhotoCleanupModelImages.cpp)
     /// Where the running photo scan stands: first the folders' pictures are listed (`found` so
     /// far), then a sample of them is encoded (`done` of `total`).

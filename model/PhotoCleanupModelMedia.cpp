@@ -19,7 +19,9 @@ void PhotoCleanupModel::recoverInterruptedCompressions() {
 }
 
 bool PhotoCleanupModel::canScanMedia() const {
-    return m_scope == Scope::folders && !m_sources.empty() && !m_media.scanning && !m_media.compressing;
+    if (m_media.scanning || m_media.compressing) return false;
+    if (m_scope == Scope::photosLibrary) return canScanLibrary();
+    return m_scope == Scope::folders && !m_sources.empty();
 }
 
 void PhotoCleanupModel::scanMedia() {
@@ -31,9 +33,14 @@ void PhotoCleanupModel::scanMedia() {
     m_media.progress = {0, 0};
     std::vector<std::string> roots;
     for (const auto& source : m_sources) roots.push_back(source.path);
+    auto scanner = m_scope == Scope::photosLibrary
+                       ? libraryMediaScan()
+                       : [roots](const CancellationFlag& cancel, const MediaScanner::Progress& progress) {
+                             return MediaScanner::scan(roots, true, cancel, progress);
+                         };
     std::weak_ptr<int> alive = m_alive;
-    runInBackground([this, alive, flag, roots] {
-        MediaScan scan = MediaScanner::scan(roots, true, *flag, [&](std::int64_t done, std::int64_t total) {
+    runInBackground([this, alive, flag, scanner] {
+        MediaScan scan = scanner(*flag, [&](std::int64_t done, std::int64_t total) {
             m_mainQueue.post([this, alive, done, total] {
                 if (alive.expired()) return;
                 m_media.progress = {std::max(m_media.progress.first, done), total};
@@ -94,6 +101,10 @@ void PhotoCleanupModel::confirmCompression(const CompressionPlan& approved) {
     if (m_media.compressing) return;
     const CompressionPlan plan = approved; // the view may pass the pending plan itself, reset here
     m_media.pendingCompression.reset();
+    if (!plan.videos.empty() && plan.videos.front().isInLibrary()) {
+        compressInLibrary(plan);
+        return;
+    }
     const auto flag = std::make_shared<CancellationFlag>();
     m_media.compressCancel = flag;
     m_media.compressing = CompressionProgress{0, static_cast<std::int64_t>(plan.videos.size()), 0, 0, plan.totalBytes()};
@@ -125,17 +136,22 @@ void PhotoCleanupModel::stopCompression() {
 }
 
 void PhotoCleanupModel::reviewLiveStills() {
-    std::vector<LivePhotoPair> ticked;
+    std::vector<LivePhotoPair> ticked, tickedInLibrary;
     if (m_media.scan)
         for (const auto& pair : m_media.scan->livePairs)
-            if (m_media.selectedLive.contains(pair.movie)) ticked.push_back(pair);
-    if (ticked.empty()) {
-        m_media.pendingLive.reset();
+            if (m_media.selectedLive.contains(pair.movie)) (pair.isInLibrary() ? tickedInLibrary : ticked).push_back(pair);
+    m_media.pendingLive.reset();
+    m_libraryMedia.pendingLive.reset();
+    if (ticked.empty() && tickedInLibrary.empty()) {
         setNotice("Tick the Live Photos first.");
-    } else {
-        m_media.pendingLive = LivePhotoPlanner::plan(ticked, m_media.scan->roots, std::chrono::system_clock::now());
-        setNotice(std::nullopt);
+        changed();
+        return;
     }
+    // Folder pairs lose their movie to the Trash; library pairs are replaced by the library.
+    if (!ticked.empty())
+        m_media.pendingLive = LivePhotoPlanner::plan(ticked, m_media.scan->roots, std::chrono::system_clock::now());
+    if (!tickedInLibrary.empty()) m_libraryMedia.pendingLive = LibraryLivePlan{Uuid::random(), std::move(tickedInLibrary)};
+    setNotice(std::nullopt);
     changed();
 }
 

@@ -41,8 +41,13 @@ _velmo_pristel() {
         return
         ;;
     compress)
+        if [[ $prev == --library ]]; then
+            # The word after --library names the library: Shotwell's own, or a photo.db.
+            COMPREPLY=($(compgen -W "shotwell" -- "$cur") $(compgen -f -- "$cur"))
+            return
+        fi
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W "--videos --live-photos --images --yes --dry-run --json --help" -- "$cur"))
+            COMPREPLY=($(compgen -W "--library --videos --live-photos --images --yes --dry-run --json --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -d -- "$cur"))
         fi

@@ -53,6 +53,7 @@ complete -c velmo-pristel -n '__velmo_pristel_in clean' -l library -d 'Scan a Sh
 # history and put-back
 # compress
 complete -c velmo-pristel -n '__velmo_pristel_in compress' -a '(__fish_complete_directories)'
+complete -c velmo-pristel -n '__velmo_pristel_in compress' -l library -d 'Shrink the videos and Live Photos of a Shotwell library'
 complete -c velmo-pristel -n '__velmo_pristel_in compress' -l videos -d 'Only the videos, to HEVC at most 1080p'
 complete -c velmo-pristel -n '__velmo_pristel_in compress' -l live-photos -d 'Only the Live Photos, to their stills'
 complete -c velmo-pristel -n '__velmo_pristel_in compress' -l images -d 'Only the JPEG and TIFF photos, to HEIC'

@@ -119,9 +119,9 @@ std::optional<std::optional<Timestamp>> MemoryLibrary::currentModified(const std
 
 void MemoryLibrary::throwIfFailing() {
     if (!m_failure) return;
-    const std::string message = *m_failure;
+    const LibraryWriteError failure = *m_failure;
     m_failure.reset();
-    throw LibraryWriteError(message);
+    throw failure;
 }
 
 std::vector<std::string> MemoryLibrary::addToAlbum(const std::string& name, const std::vector<std::string>& ids) {
@@ -165,9 +165,13 @@ std::vector<LibraryVideoInfo> MemoryLibrary::videos(const CancellationFlag& canc
     return videos;
 }
 
-std::optional<std::string> MemoryLibrary::localVideoURL(const std::string&) const {
-    // Bytes held in memory have no file of their own.
-    return std::nullopt;
+std::optional<std::string> MemoryLibrary::localVideoURL(const std::string& id) const {
+    std::lock_guard lock(m_mutex);
+    const auto* item = find(id);
+    if (item == nullptr || item->kind != MemoryItem::Kind::video || !item->moviePath) return std::nullopt;
+    const auto* movie = firstOfType(*item, ResourceType::video);
+    if (movie != nullptr && !movie->isLocal) return std::nullopt;
+    return item->moviePath;
 }
 
 std::optional<std::int64_t> MemoryLibrary::pairedMovieSize(const std::string& id) const {
@@ -202,11 +206,13 @@ std::vector<std::string> MemoryLibrary::replace(const std::vector<LibraryReplace
         item.modified = std::nullopt;
         if (const auto* still = std::get_if<LibraryReplacement::Still>(&replacement.content)) {
             item.resources = {{ResourceType::photo, replacement.filename, still->data, still->uti, true}};
+            item.isLivePhoto = false; // the still alone
         } else {
             const auto& video = std::get<LibraryReplacement::Video>(replacement.content);
             std::ifstream file(video.path, std::ios::binary);
             std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
             item.resources = {{ResourceType::video, replacement.filename, std::move(bytes), std::nullopt, true}};
+            item.moviePath = video.path; // the finished movie is the library's now
         }
         for (auto& album : m_albums)
             if (std::find(album.ids.begin(), album.ids.end(), original->id) != album.ids.end()) album.ids.push_back(item.id);
@@ -250,7 +256,12 @@ std::vector<MemoryLibrary::Album> MemoryLibrary::albums() const {
 
 void MemoryLibrary::failNextWrite(std::string message) {
     std::lock_guard lock(m_mutex);
-    m_failure = std::move(message);
+    m_failure = LibraryWriteError(message);
+}
+
+void MemoryLibrary::declineNextChange() {
+    std::lock_guard lock(m_mutex);
+    m_failure = LibraryWriteError("The change was not allowed.", LibraryWriteError::Kind::declined);
 }
 
 } // namespace vp

@@ -37,6 +37,8 @@ struct MemoryItem {
     bool isLivePhoto = false;
     /// A picture file standing for the item's look; previews are made from it.
     std::optional<std::string> picturePath;
+    /// A movie file standing for a video's original, handed out while its video resource is local.
+    std::optional<std::string> moviePath;
 };
 
 class MemoryLibrary final : public PhotoLibraryMedia, public PhotoLibraryWriting, public PhotoLibraryReplacing {
@@ -71,6 +73,8 @@ public:
     std::vector<Album> albums() const;
     /// The next change fails with this text and changes nothing.
     void failNextWrite(std::string message);
+    /// The next change is refused as a person would refuse it when asked; it changes nothing.
+    void declineNextChange();
     /// Resources whose data was asked for, since the library was made.
     std::int64_t dataRequests() const { return m_dataRequests; }
     /// Writes that changed the library.
@@ -83,7 +87,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<MemoryItem> m_items;
     std::vector<Album> m_albums;
-    std::optional<std::string> m_failure;
+    std::optional<LibraryWriteError> m_failure;
     const std::int64_t m_chunkSize;
     mutable std::atomic<std::int64_t> m_dataRequests{0};
     std::atomic<std::int64_t> m_changes{0};

@@ -107,8 +107,16 @@ struct LibraryReplacement {
 /// A change the library refused; nothing of that change was made. The text is the library's own.
 class LibraryWriteError : public std::runtime_error {
 public:
-    explicit LibraryWriteError(const std::string& description) : std::runtime_error(description) {}
+    /// `declined`: the person was asked to allow the change and said no.
+    enum class Kind { failed, declined };
+
+    explicit LibraryWriteError(const std::string& description, Kind kind = Kind::failed)
+        : std::runtime_error(description), m_kind(kind) {}
     std::string description() const { return what(); }
+    bool wasDeclined() const { return m_kind == Kind::declined; }
+
+private:
+    Kind m_kind;
 };
 
 /// Listing, hashing and previewing. Every operation may be called from several threads at once

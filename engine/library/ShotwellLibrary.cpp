@@ -10,6 +10,7 @@
 #include "platform/SystemError.h"
 #include "platform/TypeIdentifiers.h"
 #include "platform/UniqueFd.h"
+#include "platform/media/Movies.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +23,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +37,9 @@ constexpr std::int64_t favoriteFlag = 0x2;
 constexpr std::int64_t trashFlag = 0x4;
 constexpr std::int64_t flaggedFlag = 0x10;
 constexpr std::int64_t rawFileFormat = 1;
+// Bits of VideoTable.flags: a video has no hidden flag, and its flagged bit is its favourite.
+constexpr std::int64_t videoTrashFlag = 0x1;
+constexpr std::int64_t videoFlaggedFlag = 0x4;
 
 constexpr std::size_t chunkSize = 1 << 20;
 
@@ -43,6 +48,7 @@ struct Resource {
     std::string filename;
     std::string path;                 ///< the file; empty for a resource held in the database
     std::optional<std::string> bytes; ///< the content of a resource held in the database
+    std::int64_t videoRow = -1;       ///< a Live Photo's movie: its row of VideoTable
 };
 
 struct Photo {
@@ -58,6 +64,57 @@ std::optional<Timestamp> modifiedOnDisk(const std::string& path) {
     if (path.empty() || ::stat(path.c_str(), &status) != 0) return std::nullopt;
     return Timestamp{std::chrono::duration_cast<Timestamp::duration>(std::chrono::seconds(status.st_mtim.tv_sec) +
                                                                      std::chrono::nanoseconds(status.st_mtim.tv_nsec))};
+}
+
+// Live Photos. Shotwell imports a phone's Live Photo as two unrelated items, the still and its
+// short movie. A video beside a still of the same name (letter case aside) that carries the
+// pairing identifier and lasts at most 6 seconds is taken as that still's movie: the photo is a
+// Live Photo with the movie among its resources, and the video is not listed on its own.
+constexpr double longestLiveMovie = 6.0;
+
+bool isStillName(const std::string& path) {
+    const std::string extension = lowercased(pathExtension(path));
+    return extension == "heic" || extension == "heif" || extension == "jpg" || extension == "jpeg" || extension == "png";
+}
+
+std::string folderOf(const std::string& path) { return path.substr(0, path.find_last_of('/') + 1); }
+
+/// Folder and lower-cased base name: the two halves of a Live Photo share it.
+std::string liveKey(const std::string& path) {
+    return folderOf(path) + lowercased(deletingPathExtension(lastPathComponent(path)));
+}
+
+bool isLiveMovie(const std::string& path) {
+    // Only a plain file is opened: a FIFO in a movie's place would hold the listing forever.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    const auto facts = Movies::read(path);
+    return facts && facts->contentIdentifier && facts->duration <= longestLiveMovie;
+}
+
+struct LiveMovie {
+    std::int64_t row = -1;
+    std::string path;
+};
+
+/// The movies (videos not in Shotwell's trash) that pair with stills of `stillKeys`, by key;
+/// only videos in `folder` are looked at when one is given. A movie is read only when a still
+/// shares its name.
+std::map<std::string, LiveMovie> liveMovies(const SQLiteReader& reader, const std::set<std::string>& stillKeys,
+                                            const std::optional<std::string>& folder = std::nullopt) {
+    std::map<std::string, LiveMovie> movies;
+    if (stillKeys.empty()) return movies;
+    std::string query = "SELECT id, filename, flags FROM VideoTable";
+    if (folder)
+        query += " WHERE substr(filename, 1, " + std::to_string(folder->size()) + ") = " + sqlText(*folder);
+    for (const auto& row : reader.rows(query)) {
+        const auto id = integerValue(row[0]);
+        const auto path = textValue(row[1]);
+        if (!id || !path || (integerValue(row[2]).value_or(0) & 0x1) != 0) continue;
+        const std::string key = liveKey(*path);
+        if (stillKeys.contains(key) && !movies.contains(key) && isLiveMovie(*path)) movies[key] = {*id, *path};
+    }
+    return movies;
 }
 
 // The photos of one query of PhotoTable, with their backing files looked up.
@@ -84,12 +141,46 @@ public:
                                              "FROM PhotoTable " +
                                              where))
             if (auto photo = photoOf(row)) photos.push_back(std::move(*photo));
+        pairWithMovies(photos);
         return photos;
     }
+
+    /// The movies that made some of the photos Live Photos, by key (filled by `photos`).
+    const std::map<std::string, LiveMovie>& movies() const { return m_movies; }
 
     const SQLiteReader& reader() const { return m_reader; }
 
 private:
+    static const Resource* still(const Photo& photo) {
+        for (const auto& resource : photo.resources)
+            if (resource.type == ResourceType::photo) return isStillName(resource.path) ? &resource : nullptr;
+        return nullptr;
+    }
+
+    void pairWithMovies(std::vector<Photo>& photos) const {
+        std::set<std::string> keys;
+        std::set<std::string> folders;
+        for (const auto& photo : photos)
+            if (const Resource* shown = still(photo); shown != nullptr && !photo.isHidden) {
+                keys.insert(liveKey(shown->path));
+                folders.insert(folderOf(shown->path));
+            }
+        // Listing the whole library reads the video table once; one photo, only its folder.
+        m_movies = liveMovies(m_reader, keys, folders.size() == 1 && !m_complete ? std::optional(*folders.begin()) : std::nullopt);
+        for (auto& photo : photos) {
+            const Resource* shown = still(photo);
+            if (shown == nullptr || photo.isHidden) continue;
+            const auto movie = m_movies.find(liveKey(shown->path));
+            if (movie == m_movies.end()) continue;
+            photo.resources.push_back(
+                {ResourceType::pairedVideo, lastPathComponent(movie->second.path), movie->second.path, {}, movie->second.row});
+            photo.item.isLivePhoto = true;
+            if (const auto modified = modifiedOnDisk(movie->second.path);
+                modified && (!photo.item.modified || *modified > *photo.item.modified))
+                photo.item.modified = modified;
+        }
+    }
+
     std::optional<std::string> backing(const SQLiteValue& id) const {
         const auto value = integerValue(id);
         if (!value || *value < 0 || !m_hasBacking) return std::nullopt;
@@ -147,6 +238,7 @@ private:
     }
 
     SQLiteReader m_reader;
+    mutable std::map<std::string, LiveMovie> m_movies;
     bool m_hasBacking = false;
     bool m_complete = false;
     std::map<std::int64_t, std::string> m_backing;
@@ -159,6 +251,56 @@ std::optional<Photo> photoWithID(const std::string& database, std::string_view i
         auto photos = Rows(database, false).photos("WHERE id = " + std::to_string(*row));
         if (photos.empty() || photos.front().isHidden) return std::nullopt;
         return std::move(photos.front());
+    } catch (const CatalogReadError&) {
+        return std::nullopt;
+    }
+}
+
+std::string videoID(std::int64_t row) { return "video-" + ShotwellLibrary::photoID(row).substr(5); }
+
+std::optional<std::int64_t> videoRowOf(std::string_view id) {
+    if (!id.starts_with("video-")) return std::nullopt;
+    return ShotwellLibrary::rowOf("thumb" + std::string(id.substr(6)));
+}
+
+struct Video {
+    LibraryVideoInfo info;
+    std::string path;
+    bool isTrashed = false;
+};
+
+constexpr std::string_view videoColumns = "id, filename, exposure_time, timestamp, flags";
+
+std::optional<Video> videoOf(const SQLiteRow& row) {
+    const auto id = integerValue(row[0]);
+    const auto path = textValue(row[1]);
+    if (!id || !path) return std::nullopt;
+    const std::int64_t flags = integerValue(row[4]).value_or(0);
+    Video video;
+    video.path = *path;
+    video.isTrashed = (flags & videoTrashFlag) != 0;
+    video.info.id = videoID(*id);
+    video.info.filename = lastPathComponent(*path);
+    const std::int64_t stored = integerValue(row[3]).value_or(0);
+    if (const auto exposure = integerValue(row[2]).value_or(0); exposure > 0) video.info.created = fromSeconds(exposure);
+    else if (stored > 0) video.info.created = fromSeconds(stored);
+    // As for photos, the file on disk dates the video, so a file changed behind Shotwell's back counts.
+    video.info.modified = modifiedOnDisk(*path);
+    if (!video.info.modified && stored > 0) video.info.modified = fromSeconds(stored);
+    video.info.isFavorite = (flags & videoFlaggedFlag) != 0;
+    return video;
+}
+
+std::optional<Video> videoWithID(const std::string& database, std::string_view id) {
+    const auto row = videoRowOf(id);
+    if (!row) return std::nullopt;
+    try {
+        const SQLiteReader reader(database, false, std::string(ShotwellLibrary::busyText));
+        const auto rows = reader.rows("SELECT " + std::string(videoColumns) + " FROM VideoTable WHERE id = " + std::to_string(*row));
+        if (rows.empty()) return std::nullopt;
+        auto video = videoOf(rows[0]);
+        if (!video || video->isTrashed) return std::nullopt;
+        return video;
     } catch (const CatalogReadError&) {
         return std::nullopt;
     }
@@ -328,8 +470,10 @@ PhotoLibraryReading::Listing ShotwellLibrary::items(const CancellationFlag& canc
             if (cancel.isCancelled()) return listing;
             if (!photo.isHidden) listing.photos.push_back(std::move(photo.item));
         }
-        const auto videos = rows.reader().rows("SELECT COUNT(*) FROM VideoTable");
-        listing.videos = videos.empty() ? 0 : integerValue(videos[0][0]).value_or(0);
+        // The movies of Live Photos are parts of their photos, not videos of their own.
+        const auto videos = rows.reader().rows("SELECT COUNT(*) FROM VideoTable WHERE (flags & 1) = 0");
+        listing.videos = (videos.empty() ? 0 : integerValue(videos[0][0]).value_or(0)) -
+                         static_cast<std::int64_t>(rows.movies().size());
     } catch (const CatalogReadError&) {
         // An unreadable library lists nothing; `access` and opening it say why.
     }
@@ -369,6 +513,11 @@ std::optional<Bitmap> ShotwellLibrary::preview(const std::string& id, int maxPix
 }
 
 std::optional<std::optional<Timestamp>> ShotwellLibrary::currentModified(const std::string& id) const {
+    if (id.starts_with("video-")) {
+        const auto video = videoWithID(m_database, id);
+        if (!video) return std::nullopt;
+        return video->info.modified;
+    }
     const auto photo = photoWithID(m_database, id);
     if (!photo) return std::nullopt;
     return photo->item.modified;
@@ -446,17 +595,14 @@ std::vector<std::string> ShotwellLibrary::addToAlbum(const std::string& name, co
 std::vector<LibraryVideoInfo> ShotwellLibrary::videos(const CancellationFlag& cancel) const {
     std::vector<LibraryVideoInfo> videos;
     try {
-        const SQLiteReader reader(m_database, false, std::string(busyText));
-        for (const auto& row : reader.rows("SELECT id, filename, exposure_time, timestamp FROM VideoTable ORDER BY id")) {
+        const Rows rows(m_database, true);
+        rows.photos(); // finds the movies that belong to Live Photos
+        std::set<std::int64_t> liveMovieRows;
+        for (const auto& [key, movie] : rows.movies()) liveMovieRows.insert(movie.row);
+        for (const auto& row : rows.reader().rows("SELECT " + std::string(videoColumns) + " FROM VideoTable ORDER BY id")) {
             if (cancel.isCancelled()) break;
-            LibraryVideoInfo video;
-            char id[32];
-            std::snprintf(id, sizeof id, "video-%016" PRIx64, static_cast<std::uint64_t>(integerValue(row[0]).value_or(0)));
-            video.id = id;
-            video.filename = lastPathComponent(textValue(row[1]).value_or("Video"));
-            if (const auto exposure = integerValue(row[2]).value_or(0); exposure > 0) video.created = fromSeconds(exposure);
-            if (const auto stored = integerValue(row[3]).value_or(0); stored > 0) video.modified = fromSeconds(stored);
-            videos.push_back(std::move(video));
+            if (liveMovieRows.contains(integerValue(row[0]).value_or(-1))) continue;
+            if (auto video = videoOf(row); video && !video->isTrashed) videos.push_back(std::move(video->info));
         }
     } catch (const CatalogReadError&) {
     }
@@ -467,24 +613,21 @@ std::vector<LibraryVideoInfo> ShotwellLibrary::videos(const CancellationFlag& ca
 }
 
 std::optional<std::string> ShotwellLibrary::localVideoURL(const std::string& id) const {
-    if (!id.starts_with("video-")) return std::nullopt;
-    const auto row = rowOf("thumb" + id.substr(6));
-    if (!row) return std::nullopt;
-    try {
-        const SQLiteReader reader(m_database, false, std::string(busyText));
-        const auto rows = reader.rows("SELECT filename FROM VideoTable WHERE id = " + std::to_string(*row));
-        if (rows.empty() || !textValue(rows[0][0])) return std::nullopt;
-        struct stat status {};
-        const auto path = *textValue(rows[0][0]);
-        if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
-        return path;
-    } catch (const CatalogReadError&) {
-        return std::nullopt;
-    }
+    const auto video = videoWithID(m_database, id);
+    if (!video) return std::nullopt;
+    struct stat status {};
+    if (::stat(video->path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return video->path;
 }
 
-std::optional<std::int64_t> ShotwellLibrary::pairedMovieSize(const std::string&) const {
-    // Shotwell keeps no Live Photos.
+std::optional<std::int64_t> ShotwellLibrary::pairedMovieSize(const std::string& id) const {
+    const auto photo = photoWithID(m_database, id);
+    if (!photo) return std::nullopt;
+    for (const auto& resource : photo->resources) {
+        struct stat status {};
+        if (resource.type == ResourceType::pairedVideo && ::stat(resource.path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+            return static_cast<std::int64_t>(status.st_size);
+    }
     return std::nullopt;
 }
 
@@ -535,6 +678,14 @@ std::string placeBeside(const std::string& original, const LibraryReplacement& r
     return target;
 }
 
+// The file keeps its original's date on disk, as people sort and back up by it.
+void keepModificationTime(const std::string& original, const std::string& copy) {
+    struct stat status {};
+    if (::stat(original.c_str(), &status) != 0) return;
+    const timespec times[2] = {{0, UTIME_OMIT}, status.st_mtim};
+    ::utimensat(AT_FDCWD, copy.c_str(), times, 0);
+}
+
 std::string sqlValue(const SQLiteValue& value) {
     if (!value) return "NULL";
     if (const auto* integer = std::get_if<std::int64_t>(&*value)) return std::to_string(*integer);
@@ -548,6 +699,9 @@ struct Placed {
     std::string newPath;
     std::int64_t originalRow = 0;
     bool isVideo = false;
+    std::string wantedPath; ///< the name asked for, taken by the original while both exist
+    std::int64_t newRow = -1;
+    std::optional<LiveMovie> movie; ///< a Live Photo's movie, which goes with its original
 };
 
 // The new row: every column of the original's but the ones that describe its file.
@@ -558,6 +712,8 @@ std::int64_t insertReplacement(SQLiteWriter& writer, const Placed& placed) {
     if (original.empty()) return -1;
     struct stat status {};
     ::stat(placed.newPath.c_str(), &status);
+    // A smaller copy of a video has its own picture size.
+    const auto movie = placed.isVideo ? Movies::read(placed.newPath) : std::nullopt;
     std::string names, values;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const std::string name = textValue(columns[i][1]).value_or("");
@@ -565,6 +721,9 @@ std::int64_t insertReplacement(SQLiteWriter& writer, const Placed& placed) {
         std::string value = sqlValue(original[0][i]);
         if (name == "filename") value = sqlText(placed.newPath);
         else if (name == "filesize") value = std::to_string(status.st_size);
+        else if (movie && name == "width") value = std::to_string(movie->width);
+        else if (movie && name == "height") value = std::to_string(movie->height);
+        else if (movie && name == "clip_duration") value = CatalogFiles::sqlReal(movie->duration);
         else if (name == "timestamp") value = std::to_string(status.st_mtim.tv_sec);
         else if (name == "md5" || name == "thumbnail_md5" || name == "exif_md5" || name == "transformations" ||
                  name == "backlinks" || name == "developer")
@@ -584,7 +743,20 @@ std::int64_t insertReplacement(SQLiteWriter& writer, const Placed& placed) {
     return integerValue(writer.rows("SELECT last_insert_rowid()").at(0).at(0)).value_or(-1);
 }
 
-std::string videoID(std::int64_t row) { return "video-" + ShotwellLibrary::photoID(row).substr(5); }
+void takeWantedName(const std::string& database, const Placed& item) {
+    // With its original in the Trash, the new file may take the name it was given ("trip.mp4",
+    // not "trip 2.mp4"); whatever fails here leaves it under the name it has, which the row holds.
+    if (item.newRow < 0 || item.newPath == item.wantedPath) return;
+    if (::renameat2(AT_FDCWD, item.newPath.c_str(), AT_FDCWD, item.wantedPath.c_str(), RENAME_NOREPLACE) != 0) return;
+    try {
+        inOneTransaction(database, [&](SQLiteWriter& writer) {
+            writer.run(std::string("UPDATE ") + (item.isVideo ? "VideoTable" : "PhotoTable") + " SET filename = " +
+                       sqlText(item.wantedPath) + " WHERE id = " + std::to_string(item.newRow));
+        });
+    } catch (const SQLiteWriter::Failure&) {
+        ::renameat2(AT_FDCWD, item.wantedPath.c_str(), AT_FDCWD, item.newPath.c_str(), RENAME_NOREPLACE);
+    }
+}
 
 } // namespace
 
@@ -596,12 +768,18 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
         const SQLiteReader reader(m_database, false, std::string(busyText));
         for (const auto& replacement : replacements) {
             const bool isVideo = replacement.originalID.starts_with("video-");
-            const auto row = rowOf(isVideo ? "thumb" + replacement.originalID.substr(6) : replacement.originalID);
+            const auto row = isVideo ? videoRowOf(replacement.originalID) : rowOf(replacement.originalID);
             if (!row) continue;
             const auto rows = reader.rows(std::string("SELECT filename FROM ") + (isVideo ? "VideoTable" : "PhotoTable") +
                                           " WHERE id = " + std::to_string(*row));
             if (rows.empty() || !textValue(rows[0][0])) continue;
-            placed.push_back({replacement.originalID, *textValue(rows[0][0]), {}, *row, isVideo});
+            placed.push_back({replacement.originalID, *textValue(rows[0][0]), {}, *row, isVideo, {}, -1, std::nullopt});
+            // Keeping a Live Photo's still alone lets its movie go with the original.
+            if (!isVideo && std::holds_alternative<LibraryReplacement::Still>(replacement.content))
+                if (const auto photo = photoWithID(m_database, replacement.originalID))
+                    for (const auto& resource : photo->resources)
+                        if (resource.type == ResourceType::pairedVideo)
+                            placed.back().movie = LiveMovie{resource.videoRow, resource.path};
         }
     } catch (const CatalogReadError& error) {
         throw LibraryWriteError(error.description());
@@ -619,10 +797,14 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
                 return r.originalID == item.originalID;
             });
             item.newPath = placeBeside(item.originalPath, *replacement);
+            keepModificationTime(item.originalPath, item.newPath);
+            item.wantedPath = item.originalPath.substr(0, item.originalPath.find_last_of('/') + 1) +
+                              lastPathComponent(replacement->filename.empty() ? item.originalPath : replacement->filename);
         }
         inOneTransaction(m_database, [&](SQLiteWriter& writer) {
-            for (const auto& item : placed) {
+            for (auto& item : placed) {
                 const std::int64_t row = insertReplacement(writer, item);
+                item.newRow = row;
                 const std::string oldID = item.isVideo ? videoID(item.originalRow) : photoID(item.originalRow);
                 const std::string newID = item.isVideo ? videoID(row) : photoID(row);
                 // Tags list their photos as "<id>,": the new one takes the original's place.
@@ -632,6 +814,14 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
                            " WHERE primary_source_id = " + sqlText(oldID));
                 writer.run(std::string("DELETE FROM ") + (item.isVideo ? "VideoTable" : "PhotoTable") +
                            " WHERE id = " + std::to_string(item.originalRow));
+                if (item.movie) {
+                    const std::string movieID = videoID(item.movie->row);
+                    writer.run("UPDATE TagTable SET photo_id_list = replace(photo_id_list, " + sqlText(movieID + ",") +
+                               ", '') WHERE photo_id_list LIKE " + sqlText("%" + movieID + ",%"));
+                    writer.run("UPDATE EventTable SET primary_source_id = " + sqlText(newID) +
+                               " WHERE primary_source_id = " + sqlText(movieID));
+                    writer.run("DELETE FROM VideoTable WHERE id = " + std::to_string(item.movie->row));
+                }
             }
         });
     } catch (const SQLiteWriter::Failure& failure) {
@@ -646,6 +836,8 @@ std::vector<std::string> ShotwellLibrary::replace(const std::vector<LibraryRepla
     for (const auto& item : placed) {
         try {
             m_trasher->trash(item.originalPath);
+            takeWantedName(m_database, item);
+            if (item.movie) m_trasher->trash(item.movie->path);
         } catch (const std::exception&) {
             // The library holds the new file already; the original stays where it was, out of it.
         }

@@ -2,7 +2,9 @@
 // disk. Items are the rows of its photo table that are neither hidden nor in its trash; their
 // resources are the photo file, the camera's JPEG of a RAW + JPEG pair, the file of an external
 // edit and Shotwell's own edit recipe. A photo whose file sits on a drive that is not connected
-// is "not here". Albums are Shotwell tags. The database is changed only while Shotwell is not
+// is "not here". Albums are Shotwell tags. Videos are the rows of its video table; a short movie
+// with the pairing identifier beside a still of its name is that still's Live Photo movie, a
+// resource of the photo rather than a video. The database is changed only while Shotwell is not
 // running, inside one transaction, after a backup beside it.
 #pragma once
 

@@ -19,7 +19,8 @@ MANWIDTH=200 man -l "$work/velmo-pristel.1" 2>/dev/null | col -b >"$work/page.tx
 grep -q '^NAME' "$work/page.txt" && grep -q '^EXIT STATUS' "$work/page.txt" || fail "the page lacks its sections"
 
 # ---- Every option of every help is in the page and in each completion.
-{ "$program" --help; "$program" clean --help; "$program" history --help; "$program" put-back --help; "$program" undo --help; } >"$work/help.txt"
+{ "$program" --help; "$program" clean --help; "$program" history --help; "$program" put-back --help; "$program" undo --help;
+  "$program" compress --help; } >"$work/help.txt"
 options=$(grep -oE -- '--[a-z][a-z-]+' "$work/help.txt" | grep -vx -- '--name' | sort -u) # --name: the placeholder of --name=VALUE
 [[ $(wc -l <<<"$options") -ge 15 ]] || fail "too few options in the help: $options"
 for option in $options; do
@@ -55,6 +56,8 @@ completes "similar series" velmo-pristel clean --mode s
 completes "oldest,mostPixels oldest,mostSmiles" velmo-pristel clean --priorities oldest,most
 completes "--interactive" velmo-pristel clean --int
 completes "--json" velmo-pristel history --j
+completes "--library --live-photos" velmo-pristel compress --li
+(cd "$work" && completes "shotwell" velmo-pristel compress --library sho) # no file there starts so
 if command -v zsh >/dev/null; then zsh -n "$completions/_velmo-pristel" || fail "zsh cannot read its completion"; fi
 if command -v fish >/dev/null; then
     fish -n "$completions/velmo-pristel.fish" || fail "fish cannot read its completion"

@@ -1,6 +1,7 @@
 // The model's media flows on real clips: scan, tick, review, compress with progress, stop an
 // encode, keep Live Photo stills and put an original back, all through the main queue.
 #include "engine/common/PathRules.h"
+#include "engine/library/MemoryLibrary.h"
 #include "model/PhotoCleanupModel.h"
 #include "tests/support/Clips.h"
 #include "tests/support/MainQueueDriver.h"
@@ -102,6 +103,63 @@ TEST_F(MediaFlow, StoppingEndsTheRunningEncodePromptly) {
     EXPECT_LT(std::chrono::steady_clock::now() - *stoppedAt, std::chrono::seconds(3));
     for (const auto& item : model->compressionReport()->items)
         EXPECT_EQ(item.outcome.kind, CompressionOutcome::Kind::skipped) << item.path;
+}
+
+// In the photo library's scope the same screens work through the library: its big video is
+// replaced by a smaller one, and its Live Photo by its still, each in one library change.
+TEST_F(MediaFlow, LibraryVideosAndLivePhotosAreReplacedThroughTheLibrary) {
+    auto library = std::make_shared<MemoryLibrary>();
+    MemoryItem video;
+    video.id = "V";
+    video.kind = MemoryItem::Kind::video;
+    video.resources = {{ResourceType::video, "trip.mp4", "movie", std::nullopt, true}};
+    video.created = video.modified = std::chrono::sys_days{std::chrono::year{2024} / 5 / 1};
+    video.moviePath = videos + "/trip.mp4";
+    library->add(video);
+    MemoryItem live = video;
+    live.id = "L";
+    live.kind = MemoryItem::Kind::photo;
+    live.isLivePhoto = true;
+    live.moviePath.reset();
+    live.resources = {{ResourceType::photo, "IMG_7.HEIC", "still", "public.heic", true},
+                      {ResourceType::pairedVideo, "IMG_7.MOV", "movie of the still", std::nullopt, true}};
+    library->add(live);
+
+    PhotoCleanupHost host;
+    host.homeFolder = base;
+    PhotoCleanupModel model(host, folders, queue);
+    model.setTransient(true);
+    model.usePhotoLibrary(library, library, [] { return Access::granted; }, base);
+    model.setScope(Scope::photosLibrary);
+    testing::drainUntil(queue, [&] { return model.phase() != Phase::scanning; });
+    ASSERT_TRUE(model.canScanMedia());
+    model.scanMedia();
+    testing::drainUntil(queue, [&] { return !model.mediaScanning(); });
+    ASSERT_TRUE(model.media());
+    ASSERT_EQ(model.media()->candidates().size(), 1u);
+    EXPECT_EQ(model.media()->candidates().front().path, "photos-library:V");
+    ASSERT_EQ(model.media()->livePairs.size(), 1u);
+
+    model.reviewCompression();
+    ASSERT_TRUE(model.pendingCompression());
+    model.confirmCompression(*model.pendingCompression());
+    testing::drainUntil(queue, [&] { return model.compressionReport() && !model.mediaScanning(); });
+    ASSERT_EQ(model.compressionReport()->items.front().outcome.kind, CompressionOutcome::Kind::compressed)
+        << model.compressionReport()->items.front().outcome.reason;
+    EXPECT_FALSE(library->currentModified("V"));
+    EXPECT_TRUE(model.media()->candidates().empty()); // scanned again: the library's copy is HEVC now
+    EXPECT_TRUE(model.compressionHistory().empty());  // the library keeps the original, not a journal
+
+    model.reviewLiveStills();
+    EXPECT_FALSE(model.pendingLive());
+    ASSERT_TRUE(model.pendingLibraryLive());
+    model.confirmLibraryStills(*model.pendingLibraryLive());
+    testing::drainUntil(queue, [&] { return model.libraryLiveReport() && !model.mediaScanning(); });
+    EXPECT_EQ(model.libraryLiveReport()->saved(), 18); // the movie's bytes
+    EXPECT_TRUE(model.media()->livePairs.empty());
+    EXPECT_EQ(library->stillData("L-replacement")->data, "still");
+    model.reviewLiveStills();
+    EXPECT_EQ(model.notice(), "Tick the Live Photos first.");
 }
 
 } // namespace
