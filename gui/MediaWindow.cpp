@@ -242,8 +242,13 @@ void MediaWindow::refresh() {
     const bool scanned = m_model.media() || m_model.images();
     m_tabs->setVisible(scanned);
     m_empty->setVisible(!scanned);
-    if (m_model.scope() != Scope::folders)
-        m_empty->setText("Videos, Live Photos and photos are shrunk in folders: choose Folders as the source in the main window.");
+    const bool library = m_model.scope() == Scope::photosLibrary;
+    if (library && m_model.canScanMedia())
+        m_empty->setText("Press Scan to look for big videos and Live Photos in the Shotwell library. Photos are converted "
+                         "to HEIC in folders only.");
+    else if (m_model.scope() != Scope::folders)
+        m_empty->setText("Videos, Live Photos and photos are shrunk in folders or in the Shotwell library: choose one as "
+                         "the source in the main window.");
     else if (m_model.sources().empty())
         m_empty->setText("Add the folders to look in from the main window first.");
     else if (scanning)
@@ -286,7 +291,10 @@ void MediaWindow::refresh() {
     // Keeping stills has no progress of its own: it ends with its report, or with a refusal in the notice.
     if (m_keepingStills && m_model.notice()) m_keepingStills = false;
     const bool running = m_model.compressing().has_value() || m_keepingStills;
-    m_review->setEnabled(scanned && !running && !scanning);
+    // The library's Live Photos are kept as stills from the terminal (compress --library) for now.
+    const bool libraryStills = library && shownList() == List::livePhotos;
+    if (libraryStills && scanned) m_footer->setText("Keep the stills of the library's Live Photos with velmo-pristel compress --library.");
+    m_review->setEnabled(scanned && !running && !scanning && !libraryStills);
     m_review->setVisible(scanned);
 
     refreshRun();
