@@ -7,6 +7,7 @@
 #include "platform/image/Images.h"
 
 #include <algorithm>
+#include <array>
 #include <thread>
 #include <pthread.h>
 #include <csignal>
@@ -105,6 +106,22 @@ std::string localTimestamp(std::int64_t seconds) {
 
 std::string localTimestamp(Timestamp time) {
     return localTimestamp(static_cast<std::int64_t>(std::chrono::floor<std::chrono::seconds>(time).time_since_epoch().count()));
+}
+
+Json withLocalDates(Json json) {
+    static constexpr std::array<std::string_view, 4> dateKeys{"created", "started", "finished", "at"};
+    if (json.is_array()) {
+        for (auto& element : json) element = withLocalDates(std::move(element));
+    } else if (json.is_object()) {
+        for (auto& [key, value] : json.items()) {
+            const bool isDate = std::find(dateKeys.begin(), dateKeys.end(), key) != dateKeys.end();
+            if (const auto time = isDate && value.is_string() ? parseIso8601(value.get<std::string>()) : std::nullopt)
+                value = localTimestamp(*time);
+            else
+                value = withLocalDates(std::move(value));
+        }
+    }
+    return json;
 }
 
 std::string localDateTime(std::int64_t seconds) {

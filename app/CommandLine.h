@@ -63,6 +63,9 @@ Json header(std::string_view command);
 /// ISO 8601 in local time with its offset from UTC, to the second: "2026-05-12T17:15:04+02:00".
 std::string localTimestamp(Timestamp time);
 std::string localTimestamp(std::int64_t seconds);
+/// `json` with the dates of its records ("created", "started", "finished", "at", at any depth)
+/// in local time with their offset, as every document gives them to scripts.
+Json withLocalDates(Json json);
 
 /// For people: "2026-05-12 17:15:04", the local date and time in ISO 8601's order.
 std::string localDateTime(std::int64_t seconds);

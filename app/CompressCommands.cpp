@@ -308,12 +308,12 @@ int compress(const Options& options) {
 
     Json document = CommandLine::header("compress");
     if (options.json) {
-        document["scan"] = encodeJson(scan);
-        document["plan"] = encodeJson(plan);
-        document["livePhotoPlan"] = encodeJson(stills);
+        document["scan"] = CommandLine::withLocalDates(encodeJson(scan));
+        document["plan"] = CommandLine::withLocalDates(encodeJson(plan));
+        document["livePhotoPlan"] = CommandLine::withLocalDates(encodeJson(stills));
         if (options.images) {
-            document["images"] = encodeJson(images);
-            document["imagePlan"] = encodeJson(photos);
+            document["images"] = CommandLine::withLocalDates(encodeJson(images));
+            document["imagePlan"] = CommandLine::withLocalDates(encodeJson(photos));
         }
     } else {
         printPlan(scan, options, plan);
@@ -352,7 +352,7 @@ int compress(const Options& options) {
             return refused;
         }
         if (options.json) {
-            document["report"] = encodeJson(*result);
+            document["report"] = CommandLine::withLocalDates(encodeJson(*result));
         } else {
             printCompression(*result);
             if (result->saved() > 0)
@@ -369,7 +369,7 @@ int compress(const Options& options) {
             std::fprintf(stderr, "%s\n", result.error().description().c_str());
             return refused;
         }
-        if (options.json) document["livePhotoReport"] = encodeJson(*result);
+        if (options.json) document["livePhotoReport"] = CommandLine::withLocalDates(encodeJson(*result));
         else printStills(*result);
         if (result->moved() != static_cast<std::int64_t>(result->items.size())) status = incomplete;
     }
@@ -379,7 +379,7 @@ int compress(const Options& options) {
             std::fprintf(stderr, "%s\n", result.error().description().c_str());
             return refused;
         }
-        if (options.json) document["imageReport"] = encodeJson(*result);
+        if (options.json) document["imageReport"] = CommandLine::withLocalDates(encodeJson(*result));
         else printCompression(*result);
         for (const auto& item : result->items)
             if (item.outcome.kind != CompressionOutcome::Kind::compressed) status = incomplete;
@@ -499,9 +499,9 @@ int compressLibrary(const Options& options) {
     Json document = CommandLine::header("compress");
     document["library"] = database;
     if (options.json) {
-        document["scan"] = encodeJson(scan);
-        document["plan"] = encodeJson(plan);
-        document["livePhotoPlan"] = encodeJson(stills);
+        document["scan"] = CommandLine::withLocalDates(encodeJson(scan));
+        document["plan"] = CommandLine::withLocalDates(encodeJson(plan));
+        document["livePhotoPlan"] = CommandLine::withLocalDates(encodeJson(stills));
     } else {
         printLibraryPlan(scan, options, plan, stills);
     }
@@ -529,7 +529,7 @@ int compressLibrary(const Options& options) {
             status = refused;
             return;
         }
-        if (options.json) document[key] = encodeJson(*result);
+        if (options.json) document[key] = CommandLine::withLocalDates(encodeJson(*result));
         else printLibraryReport(*result, names, std::string_view(key) == "livePhotoReport");
         for (const auto& item : result->items)
             if (item.outcome.kind != CompressionOutcome::Kind::compressed) status = incomplete;
@@ -626,9 +626,8 @@ void printHistory() {
 Json historyJson() {
     Json list = Json::array();
     for (const auto& report : compressionHistory()) {
-        Json record = encodeJson(report);
+        Json record = CommandLine::withLocalDates(encodeJson(report));
         record["kind"] = "compression";
-        record["started"] = CommandLine::localTimestamp(report.started);
         list.push_back(std::move(record));
     }
     return list;

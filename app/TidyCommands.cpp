@@ -361,20 +361,9 @@ void printPlan(const PhotoCleanupModel& model, const CleanupPlan& plan) {
 }
 
 /// A cleanup's record for scripts, its dates in local time with their offset.
-Json reportJson(const CleanupReport& report) {
-    Json json = encodeJson(report);
-    json["started"] = CommandLine::localTimestamp(report.started);
-    if (report.finished) json["finished"] = CommandLine::localTimestamp(*report.finished);
-    for (std::size_t i = 0; i < report.items.size(); ++i)
-        json["items"][i]["at"] = CommandLine::localTimestamp(report.items[i].at);
-    return json;
-}
+Json reportJson(const CleanupReport& report) { return CommandLine::withLocalDates(encodeJson(report)); }
 
-Json planJson(const CleanupPlan& plan) {
-    Json json = encodeJson(plan);
-    json["created"] = CommandLine::localTimestamp(plan.created);
-    return json;
-}
+Json planJson(const CleanupPlan& plan) { return CommandLine::withLocalDates(encodeJson(plan)); }
 
 void printReportLines(const CleanupReport& report, const Session& session) {
     for (const auto& item : report.items) {

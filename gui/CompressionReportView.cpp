@@ -118,8 +118,6 @@ bool CompressionReportView::useOriginal(int row) {
     if (!report || row < 0 || row >= static_cast<int>(report->items.size())) return false;
     const CompressionItem item = report->items[static_cast<std::size_t>(row)];
     const auto sentence = m_model.useOriginal(item.path, item, *report);
-    // The model scans the videos again; a photo's list is scanned again here.
-    if (!sentence && item.replacedBy) m_model.scanImages();
     m_result->setText(sentence ? shown(*sentence) : QString("%1 is back in its place.").arg(shown(item.name())));
     refresh();
     if (!sentence) Q_EMIT originalBack();

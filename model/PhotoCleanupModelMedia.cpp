@@ -7,6 +7,7 @@
 #include "engine/media/MediaScanner.h"
 
 #include <chrono>
+#include <utility>
 
 namespace vp {
 
@@ -25,7 +26,13 @@ bool PhotoCleanupModel::canScanMedia() const {
 }
 
 void PhotoCleanupModel::scanMedia() {
-    if (!canScanMedia()) return;
+    // A running scan may have listed a folder before a put-back changed it: the new one replaces
+    // it, and whatever the old one still sends is dropped (its flag is no longer the current one).
+    const bool wasScanning = std::exchange(m_media.scanning, false);
+    if (!canScanMedia()) {
+        m_media.scanning = wasScanning;
+        return;
+    }
     if (m_media.scanCancel) m_media.scanCancel->cancel();
     const auto flag = std::make_shared<CancellationFlag>();
     m_media.scanCancel = flag;
@@ -184,7 +191,9 @@ std::optional<std::string> PhotoCleanupModel::useOriginal(const std::string& pat
     if (sentence) setNotice(*sentence);
     m_media.history = videoCompressor().history();
     changed();
+    // Both lists may name the file that came back: a photo's HEIC copy, or a video.
     scanMedia();
+    if (item.replacedBy && (m_images.scan || m_images.scanning)) scanImages();
     return sentence;
 }
 

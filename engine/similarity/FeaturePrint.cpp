@@ -3,10 +3,9 @@
 // placement. Corners survive cropping, resizing, re-saving and turning, and two shots of one
 // subject share far fewer of them in one placement than two versions of one photo do.
 //
-// Stored as a header ("VPF", the revision, the rendition's width and height, the corner count,
-// each 16-bit little-endian) and per corner its position in 1/64 pixel (two 16-bit values) and
-// its 256-bit descriptor. This file is the only one that sees OpenCV's types.
+// Stored as FeaturePrintFormat.h lays out. This file is the only one that sees OpenCV's types.
 #include "FeatureExtractor.h"
+#include "FeaturePrintFormat.h"
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
@@ -15,24 +14,12 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <numbers>
 
 namespace vp::FeatureExtractor {
 namespace {
 
-constexpr std::size_t headerSize = 10;
-constexpr std::size_t cornerSize = 4 + 32;
-constexpr float positionScale = 64.0f;
-
-void putWord(std::vector<std::uint8_t>& bytes, unsigned value) {
-    bytes.push_back(static_cast<std::uint8_t>(value & 0xff));
-    bytes.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-unsigned wordAt(std::span<const std::uint8_t> bytes, std::size_t at) {
-    return static_cast<unsigned>(bytes[at]) | static_cast<unsigned>(bytes[at + 1]) << 8;
-}
+using namespace PrintFormat;
 
 cv::Mat greyMat(const Bitmap& image) {
     const cv::Mat pixels(image.height, image.width, image.channels == 3 ? CV_8UC3 : CV_8UC1,
@@ -122,26 +109,6 @@ std::optional<FeaturePrint> featurePrint(const Bitmap& image) {
         print.bytes.insert(print.bytes.end(), row, row + 32);
     }
     return print;
-}
-
-std::optional<FeaturePrintObservation> observation(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < headerSize || bytes[0] != 'V' || bytes[1] != 'P' || bytes[2] != 'F' ||
-        bytes[3] != featurePrintRevision)
-        return std::nullopt;
-    FeaturePrintObservation result;
-    result.width = static_cast<int>(wordAt(bytes, 4));
-    result.height = static_cast<int>(wordAt(bytes, 6));
-    const std::size_t count = wordAt(bytes, 8);
-    if (result.width < 1 || result.height < 1 || bytes.size() != headerSize + count * cornerSize) return std::nullopt;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t at = headerSize + i * cornerSize;
-        result.points.push_back({static_cast<float>(wordAt(bytes, at)) / positionScale,
-                                 static_cast<float>(wordAt(bytes, at + 2)) / positionScale});
-        FeaturePrintObservation::Descriptor descriptor{};
-        std::memcpy(descriptor.data(), bytes.data() + at + 4, 32);
-        result.descriptors.push_back(descriptor);
-    }
-    return result;
 }
 
 PrintMatch matchPrints(const FeaturePrintObservation& a, const FeaturePrintObservation& b) {
