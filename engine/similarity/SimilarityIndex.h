@@ -29,6 +29,8 @@ inline constexpr double broad = 16.0;
 inline constexpr int candidateHamming = 20;
 /// Largest hash distance for two shots close in time to count as related.
 inline constexpr double seriesRelated = 34.0;
+/// Longest gap, in seconds, between two shots of one burst.
+inline constexpr double seriesWindow = 3.0;
 } // namespace SimilarityThresholds
 
 /// Two measured pictures close enough to be recorded, by their indices in the index's pictures.
