@@ -173,6 +173,18 @@ int distances(const std::string& folder) {
     return 0;
 }
 
+/// Every recorded pair of the folder's pictures, with their names and capture times.
+int pairs(const std::string& folder) {
+    CancellationFlag cancel;
+    const ScanResult scan = ExactMatcher::scan({folder}, true, std::nullopt, {}, cancel, nullptr);
+    const auto index = SimilarityMatcher::index(scan.pictures, nullptr, WithFeaturePrint::no, nullptr, cancel, nullptr);
+    const auto name = [&](std::int64_t i) { return index->pictures[static_cast<std::size_t>(i)].path.substr(folder.size()); };
+    for (const auto& pair : index->pairs)
+        std::printf("%s %s distance %.0f detail %lld%s\n", name(pair.a).c_str(), name(pair.b).c_str(), pair.distance,
+                    static_cast<long long>(pair.detail), pair.shapesAgree ? "" : " shapes differ");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -182,6 +194,7 @@ int main(int argc, char** argv) {
         return proposals(std::stoul(argv[2]), argc > 3 ? argv[3] : "", argc > 4 ? std::stoul(argv[4]) : 7);
     if (mode == "cache" && argc > 2) return cache(argv[2]);
     if (mode == "distances" && argc > 2) return distances(argv[2]);
+    if (mode == "pairs" && argc > 2) return pairs(argv[2]);
     std::fputs("usage: similarity-bench scale N [SEED] | proposals N [wide|popcount|portable] [SEED] | cache FOLDER | distances FOLDER\n", stderr);
     return 2;
 }
