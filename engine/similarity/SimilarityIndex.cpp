@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
+#include <numeric>
 #include <mutex>
 #include <set>
 #include <unordered_map>
@@ -147,24 +149,40 @@ std::vector<std::vector<std::int64_t>> burstRuns(const SimilarityIndex& index, c
     return runs;
 }
 
-/// Puts each burst of look-alike shots into one cluster when any of its shots is in a look-alike
+/// Puts the look-alike shots of each burst into one cluster when any of them is in a look-alike
 /// group, so that a burst is never split over groups that would each keep a shot, nor leaves
 /// shots beside its group that a cleanup would keep as well. Complete linkage splits a burst
-/// whose shots drift a little with each frame; here a burst's consecutive shots need only lie
-/// within the broadest look-alike distance of each other, which two different photos shot a
-/// second apart do not (the series rule alone accepts nearly any pair of pictures).
+/// whose shots drift a little with each frame; here two shots of a burst need only be linked by a
+/// chain of pairs within the broadest look-alike distance, which two different photos shot a
+/// second apart are not (the series rule alone accepts nearly any two pictures).
 void joinBursts(const SimilarityIndex& index, std::vector<std::size_t>& label,
                 std::vector<std::vector<std::int64_t>>& clusters) {
-    const ShotsByFolder shots = shotsByFolder(index);
-    const auto lookAlike = [&](std::int64_t x, std::int64_t y) {
-        const SimilarPair* pair = shots.pairOf(x, y);
-        return pair && pair->shapesAgree && pair->distance <= SimilarityThresholds::broad;
+    const auto runs = burstRuns(index, shotsByFolder(index), SimilarityThresholds::seriesWindow,
+                                SimilarityThresholds::seriesRelated);
+    if (runs.empty()) return;
+    constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
+    std::vector<std::size_t> runOf(label.size(), none), linked(label.size());
+    for (std::size_t r = 0; r < runs.size(); ++r)
+        for (const auto shot : runs[r]) runOf[static_cast<std::size_t>(shot)] = r;
+    std::iota(linked.begin(), linked.end(), std::size_t{0});
+    const auto root = [&](std::size_t i) {
+        while (linked[i] != i) i = linked[i] = linked[linked[i]];
+        return i;
     };
-    const auto join = [&](const std::vector<std::int64_t>& shots) {
+    for (const auto& pair : index.pairs) {
+        const auto a = static_cast<std::size_t>(pair.a), b = static_cast<std::size_t>(pair.b);
+        if (runOf[a] == none || runOf[a] != runOf[b] || !pair.shapesAgree || pair.distance > SimilarityThresholds::broad)
+            continue;
+        linked[std::max(root(a), root(b))] = std::min(root(a), root(b));
+    }
+    std::map<std::size_t, std::vector<std::int64_t>> bursts; // by the linked shots' root
+    for (const auto& run : runs)
+        for (const auto shot : run) bursts[root(static_cast<std::size_t>(shot))].push_back(shot);
+    for (const auto& [first, shots] : bursts) {
         const bool grouped = std::any_of(shots.begin(), shots.end(), [&](std::int64_t shot) {
             return clusters[label[static_cast<std::size_t>(shot)]].size() >= 2;
         });
-        if (!grouped) return;
+        if (shots.size() < 2 || !grouped) continue;
         std::size_t keep = label[static_cast<std::size_t>(shots.front())];
         for (const auto shot : shots) keep = std::min(keep, label[static_cast<std::size_t>(shot)]);
         for (const auto shot : shots) {
@@ -174,17 +192,6 @@ void joinBursts(const SimilarityIndex& index, std::vector<std::size_t>& label,
             clusters[keep].insert(clusters[keep].end(), clusters[other].begin(), clusters[other].end());
             clusters[other].clear();
         }
-    };
-    for (const auto& run : burstRuns(index, shots, SimilarityThresholds::seriesWindow, SimilarityThresholds::seriesRelated)) {
-        std::vector<std::int64_t> burst{run.front()};
-        for (std::size_t k = 1; k < run.size(); ++k) {
-            if (!lookAlike(run[k - 1], run[k])) {
-                join(burst);
-                burst.clear();
-            }
-            burst.push_back(run[k]);
-        }
-        join(burst);
     }
 }
 
