@@ -6,6 +6,7 @@
 #include "engine/scan/ParallelMap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -135,7 +136,8 @@ std::optional<SimilarPair> evaluate(const CandidatePair& candidate, const ImageF
 
 std::optional<SimilarityIndex> index(const std::vector<PhotoAsset>& pictures, FeatureCache* cache,
                                      WithFeaturePrint withFeaturePrint, const FeatureReader& read,
-                                     const CancellationFlag& cancel, const Progress& progress) {
+                                     const CancellationFlag& cancel, const Progress& progress,
+                                     const ProposalSource& moreProposals) {
     const auto total = static_cast<std::int64_t>(pictures.size());
     ProgressCounter counter;
     auto measured = ExactMatcher::parallelMap(pictures, &cancel, [&](const PhotoAsset& picture) {
@@ -156,11 +158,126 @@ std::optional<SimilarityIndex> index(const std::vector<PhotoAsset>& pictures, Fe
     std::vector<std::optional<ImageFeatures>> features(pictures.size());
     for (std::size_t i = 0; i < pictures.size(); ++i)
         if (measured[i]) features[i] = std::move(*measured[i]);
-    return compare(pictures, std::move(features), withFeaturePrint, cancel);
+    return compare(pictures, std::move(features), withFeaturePrint, cancel, moreProposals);
+}
+
+namespace {
+
+/// What evaluating a candidate reads, in arrays indexed by picture: the sketches (one block of
+/// memory each, rather than the records' scattered allocations), the feature prints, and where
+/// and when each picture was taken, so that whether two pictures are time neighbours is a
+/// comparison rather than a lookup.
+struct Evaluation {
+    const std::vector<std::optional<ImageFeatures>>& features;
+    std::vector<std::optional<HashSketch>> sketches;
+    std::vector<std::optional<FeaturePrintObservation>> prints;
+    std::vector<std::int32_t> folder; // -1 when undated or unmeasured
+    std::vector<Timestamp::rep> date;
+    Timestamp::rep window = 0;
+
+    Evaluation(const std::vector<std::optional<ImageFeatures>>& measured, const std::vector<PhotoAsset>& pictures,
+               WithFeaturePrint withFeaturePrint)
+        : features(measured), sketches(measured.size()), prints(measured.size()), folder(measured.size(), -1),
+          date(measured.size(), 0) {
+        window = std::chrono::duration_cast<Timestamp::duration>(std::chrono::duration<double>(timeNeighbourSeconds)).count();
+        std::map<std::string, std::int32_t> folders;
+        for (std::size_t i = 0; i < measured.size(); ++i) {
+            if (!measured[i]) continue;
+            sketches[i] = HashSketch::of(*measured[i]);
+            if (withFeaturePrint == WithFeaturePrint::yes && measured[i]->featurePrint)
+                prints[i] = FeatureExtractor::observation(*measured[i]->featurePrint);
+            if (measured[i]->captureDate) {
+                folder[i] = folders.try_emplace(pictures[i].folder(), static_cast<std::int32_t>(folders.size())).first->second;
+                date[i] = measured[i]->captureDate->time_since_epoch().count();
+            }
+        }
+    }
+
+    bool timeNeighbours(std::size_t a, std::size_t b) const {
+        return folder[a] >= 0 && folder[a] == folder[b] && (date[a] > date[b] ? date[a] - date[b] : date[b] - date[a]) <= window;
+    }
+
+    std::optional<SimilarPair> operator()(std::size_t first, std::size_t second) const {
+        const CandidatePair candidate{static_cast<std::int64_t>(first), static_cast<std::int64_t>(second),
+                                      timeNeighbours(first, second)};
+        if (sketches[first] && sketches[second])
+            return evaluateRecords(candidate, *sketches[first], *sketches[second], prints[first], prints[second]);
+        if (features[first] && features[second])
+            return evaluate(candidate, *features[first], *features[second], prints[first], prints[second]);
+        return std::nullopt;
+    }
+};
+
+/// The time neighbours the bands do not propose, sorted.
+std::vector<std::pair<std::size_t, std::size_t>> timeOnly(const std::vector<std::optional<ImageFeatures>>& features,
+                                                          const std::vector<PhotoAsset>& pictures,
+                                                          const std::vector<std::optional<BandIndex::Member>>& member) {
+    std::vector<std::pair<std::size_t, std::size_t>> only;
+    for (const auto& [a, b] : timeNeighbourPairs(features, pictures)) {
+        const auto x = static_cast<std::size_t>(a), y = static_cast<std::size_t>(b);
+        if (!(member[x] && member[y] && BandIndex::proposed(*member[x], *member[y], SimilarityThresholds::candidateHamming)))
+            only.emplace_back(x, y);
+    }
+    return only;
+}
+
+} // namespace
+
+std::optional<std::int64_t> forEachPair(const std::vector<std::optional<ImageFeatures>>& features,
+                                        const std::vector<PhotoAsset>& pictures, WithFeaturePrint withFeaturePrint,
+                                        const CancellationFlag& cancel, const PairSink& kept,
+                                        const ProposalSource& moreProposals) {
+    const Evaluation evaluation(features, pictures, withFeaturePrint);
+    const auto members = bandMembers(features);
+    std::vector<std::optional<BandIndex::Member>> member(features.size());
+    for (const auto& m : members) member[m.picture] = m;
+    std::atomic<std::int64_t> candidates{0};
+
+    // The band proposals are evaluated where they are found, a band at a time, so they are never
+    // held all at once: there are about as many as 1 % of all pairs of real photos.
+    BandIndex::forEachProposal(members, SimilarityThresholds::candidateHamming, &cancel,
+                               [&](std::span<const BandIndex::Proposal> found) {
+                                   thread_local std::vector<SimilarPair> batch;
+                                   batch.clear();
+                                   for (const auto p : found)
+                                       if (auto pair = evaluation(BandIndex::firstOf(p), BandIndex::secondOf(p)))
+                                           batch.push_back(*pair);
+                                   candidates += static_cast<std::int64_t>(found.size());
+                                   if (!batch.empty()) kept(batch);
+                               });
+    if (cancel.isCancelled()) return std::nullopt;
+
+    auto others = timeOnly(features, pictures, member);
+    if (moreProposals) {
+        std::vector<std::pair<std::size_t, std::size_t>> more;
+        for (const auto& c : moreProposals(features, pictures)) {
+            if (c.first == c.second || c.first < 0 || c.second < 0) continue;
+            const auto x = static_cast<std::size_t>(std::min(c.first, c.second));
+            const auto y = static_cast<std::size_t>(std::max(c.first, c.second));
+            if (y >= features.size() || !features[x] || !features[y] || evaluation.timeNeighbours(x, y)) continue;
+            if (member[x] && member[y] && BandIndex::proposed(*member[x], *member[y], SimilarityThresholds::candidateHamming))
+                continue;
+            more.emplace_back(x, y);
+        }
+        std::sort(more.begin(), more.end());
+        more.erase(std::unique(more.begin(), more.end()), more.end());
+        others.insert(others.end(), more.begin(), more.end());
+    }
+    candidates += static_cast<std::int64_t>(others.size());
+    constexpr std::size_t chunk = 4096;
+    ExactMatcher::concurrentPerform((others.size() + chunk - 1) / chunk, &cancel, [&](std::size_t c) {
+        std::vector<SimilarPair> batch;
+        for (std::size_t k = c * chunk; k < std::min(others.size(), (c + 1) * chunk); ++k)
+            if (auto pair = evaluation(others[k].first, others[k].second)) batch.push_back(*pair);
+        if (!batch.empty()) kept(batch);
+    });
+    if (cancel.isCancelled()) return std::nullopt;
+    return candidates.load();
 }
 
 std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::vector<std::optional<ImageFeatures>> features,
-                                       WithFeaturePrint withFeaturePrint, const CancellationFlag& cancel) {
+                                       WithFeaturePrint withFeaturePrint, const CancellationFlag& cancel,
+                                       const ProposalSource& moreProposals) {
     SimilarityIndex result;
     result.pictures = std::move(pictures);
     result.features = std::move(features);
@@ -168,51 +285,20 @@ std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::ve
     for (std::size_t i = 0; i < result.pictures.size(); ++i)
         if (!result.features[i]) result.unmeasured.push_back(result.pictures[i].path);
 
-    std::vector<std::optional<FeaturePrintObservation>> prints(result.pictures.size());
-    if (withFeaturePrint == WithFeaturePrint::yes)
-        for (std::size_t i = 0; i < result.pictures.size(); ++i)
-            if (result.features[i] && result.features[i]->featurePrint)
-                prints[i] = FeatureExtractor::observation(*result.features[i]->featurePrint);
-
-    const auto candidates = proposeCandidates(result.features, result.pictures, true, &cancel);
-    if (cancel.isCancelled()) return std::nullopt;
-    result.candidatesProposed = static_cast<std::int64_t>(candidates.size());
-    // Evaluated in chunks: there can be millions of candidates, each only a few popcounts, read
-    // from sketches in one array rather than from the records' scattered allocations. Each chunk's
-    // pairs are added in candidate order as soon as the chunks before it are in; the reserved
-    // space is only touched as it is written.
-    std::vector<std::optional<HashSketch>> sketches(result.features.size());
-    for (std::size_t i = 0; i < sketches.size(); ++i)
-        if (result.features[i]) sketches[i] = HashSketch::of(*result.features[i]);
-    result.pairs.reserve(candidates.size());
-    constexpr std::size_t chunk = 4096;
     std::mutex mutex;
-    std::condition_variable added;
-    std::size_t nextToAdd = 0;
-    // Every chunk is taken, cancelled or not, so that no chunk waits for one never handed out.
-    ExactMatcher::concurrentPerform((candidates.size() + chunk - 1) / chunk, nullptr, [&](std::size_t c) {
-        thread_local std::vector<SimilarPair> kept;
-        kept.clear();
-        const std::size_t end = std::min(candidates.size(), (c + 1) * chunk);
-        for (std::size_t k = c * chunk; k < end && !cancel.isCancelled(); ++k) {
-            const auto candidate = unpack(candidates[k]);
-            const auto first = static_cast<std::size_t>(candidate.first), second = static_cast<std::size_t>(candidate.second);
-            // The second pictures are scattered across the index: ask for one a few pairs ahead.
-            if (k + 8 < end) __builtin_prefetch(&sketches[static_cast<std::size_t>(unpack(candidates[k + 8]).second)]);
-            std::optional<SimilarPair> pair;
-            if (sketches[first] && sketches[second])
-                pair = evaluateRecords(candidate, *sketches[first], *sketches[second], prints[first], prints[second]);
-            else if (result.features[first] && result.features[second])
-                pair = evaluate(candidate, *result.features[first], *result.features[second], prints[first], prints[second]);
-            if (pair) kept.push_back(*pair);
-        }
-        std::unique_lock lock(mutex);
-        added.wait(lock, [&] { return nextToAdd == c; });
-        result.pairs.insert(result.pairs.end(), kept.begin(), kept.end());
-        ++nextToAdd;
-        added.notify_all();
-    });
-    if (cancel.isCancelled()) return std::nullopt;
+    const auto proposed = forEachPair(
+        result.features, result.pictures, withFeaturePrint, cancel,
+        [&](std::span<const SimilarPair> batch) {
+            std::lock_guard lock(mutex);
+            result.pairs.insert(result.pairs.end(), batch.begin(), batch.end());
+        },
+        moreProposals);
+    if (!proposed) return std::nullopt;
+    result.candidatesProposed = *proposed;
+    // Candidate order: each pair is proposed once, so (a, b) orders them fully.
+    std::sort(result.pairs.begin(), result.pairs.end(),
+              [](const SimilarPair& x, const SimilarPair& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
+    result.pairs.shrink_to_fit();
     return result;
 }
 
