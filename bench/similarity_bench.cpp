@@ -4,6 +4,10 @@
 //                                     quarter-turned copies and bursts; times candidate proposal
 //                                     and pair evaluation (the comparing half of an index, the
 //                                     features given) and reports peak memory.
+//   similarity-bench stream N [SEED] [MODEL]
+//                                     the same pictures proposed and evaluated as the index does,
+//                                     the kept pairs counted instead of held: memory stays that
+//                                     of the pictures however many pairs there are.
 //   similarity-bench proposals N [LOOP] [SEED]
 //                                     the band pass alone on the same pictures, counting the
 //                                     proposals without keeping them, with the comparison loop
@@ -15,6 +19,9 @@
 //                                     draws with them and with uniform bits. scale and
 //                                     proposals take the MODEL file as their last argument.
 //   similarity-bench pairs FOLDER     every recorded pair of the folder's pictures.
+//   similarity-bench check FOLDER     whether the index of the folder's pictures holds exactly the
+//                                     candidates of the candidate list and the pairs that
+//                                     evaluating them one by one keeps.
 //   similarity-bench cache FOLDER     indexes the folder's pictures twice with one feature cache
 //                                     in a temporary file; the second pass reads nothing.
 //   similarity-bench distances FOLDER how near the folder's pictures come to each other: the
@@ -113,6 +120,28 @@ int scale(std::size_t count, unsigned seed, const bench::HashModel* model) {
     return 0;
 }
 
+/// Candidate proposal and evaluation streamed: every candidate the index would evaluate is
+/// evaluated, and the kept pairs are counted instead of held.
+int stream(std::size_t count, unsigned seed, const bench::HashModel* model) {
+    Synthetic made = synthetic(count, seed, model);
+    const long before = peakMegabytes();
+    CancellationFlag cancel;
+    std::atomic<std::uint64_t> kept{0}, balanced{0};
+    const auto began = std::chrono::steady_clock::now();
+    const auto candidates = SimilarityMatcher::forEachPair(
+        made.features, made.pictures, WithFeaturePrint::no, cancel, [&](std::span<const SimilarPair> pairs) {
+            kept += pairs.size();
+            balanced += static_cast<std::uint64_t>(std::count_if(
+                pairs.begin(), pairs.end(), [](const SimilarPair& p) { return accepts(SimilarityPreset::balanced, p); }));
+        });
+    std::printf("%zu pictures: %.2f s, %lld candidates, %llu pairs kept (%llu accepted at balanced), peak %ld MiB "
+                "(%ld MiB before comparing)\n",
+                count, seconds(began), static_cast<long long>(candidates.value_or(-1)),
+                static_cast<unsigned long long>(kept.load()), static_cast<unsigned long long>(balanced.load()),
+                peakMegabytes(), before);
+    return 0;
+}
+
 /// The band pass alone, counting its proposals without keeping them, with the named loop.
 int proposals(std::size_t count, const std::string& loop, unsigned seed, const bench::HashModel* model) {
     const Synthetic made = synthetic(count, seed, model);
@@ -199,6 +228,27 @@ int pairs(const std::string& folder) {
     return 0;
 }
 
+/// Whether indexing the folder's pictures gives exactly the candidates of the candidate list and
+/// the pairs that evaluating them one by one keeps.
+int check(const std::string& folder) {
+    CancellationFlag cancel;
+    const ScanResult scan = ExactMatcher::scan({folder}, true, std::nullopt, {}, cancel, nullptr);
+    const auto index = SimilarityMatcher::index(scan.pictures, nullptr, WithFeaturePrint::no, nullptr, cancel, nullptr);
+    const auto candidates = SimilarityMatcher::candidatePairs(index->features, index->pictures, true);
+    std::vector<SimilarPair> expected;
+    for (const auto& c : candidates) {
+        const auto& a = index->features[static_cast<std::size_t>(c.first)];
+        const auto& b = index->features[static_cast<std::size_t>(c.second)];
+        if (a && b)
+            if (auto pair = SimilarityMatcher::evaluate(c, *a, *b, {}, {})) expected.push_back(*pair);
+    }
+    const bool same = index->pairs == expected && index->candidatesProposed == static_cast<std::int64_t>(candidates.size());
+    std::printf("%zu pictures: %lld candidates (list: %zu), %zu pairs (one by one: %zu): %s\n", index->pictures.size(),
+                static_cast<long long>(index->candidatesProposed), candidates.size(), index->pairs.size(), expected.size(),
+                same ? "the same" : "DIFFERENT");
+    return same ? 0 : 1;
+}
+
 std::vector<bench::HashSample> readSamples(const std::string& file) {
     std::vector<bench::HashSample> samples;
     std::ifstream in(file);
@@ -278,14 +328,19 @@ int main(int argc, char** argv) {
         return proposals(std::stoul(argv[2]), argc > 3 ? argv[3] : "", argc > 4 ? std::stoul(argv[4]) : 7,
                          model ? &*model : nullptr);
     }
+    if (mode == "stream" && argc > 2) {
+        const auto model = modelFrom(argc, argv, 4);
+        return stream(std::stoul(argv[2]), argc > 3 ? std::stoul(argv[3]) : 7, model ? &*model : nullptr);
+    }
     if (mode == "real-hashes" && argc > 3) return realHashes(argv[2], argv[3], argc > 4 ? std::stoi(argv[4]) : 40);
     if (mode == "fit" && argc > 3) return fit(argv[2], argv[3]);
     if (mode == "cache" && argc > 2) return cache(argv[2]);
     if (mode == "distances" && argc > 2) return distances(argv[2]);
     if (mode == "pairs" && argc > 2) return pairs(argv[2]);
-    std::fputs("usage: similarity-bench scale N [SEED] [MODEL|uniform] | proposals N [wide|popcount|portable] [SEED] "
+    if (mode == "check" && argc > 2) return check(argv[2]);
+    std::fputs("usage: similarity-bench scale N [SEED] [MODEL|uniform] | stream N [SEED] [MODEL|uniform] | proposals N [wide|popcount|portable] [SEED] "
                "[MODEL|uniform] | real-hashes LIST OUT [CROPS] | fit HASHES MODEL | cache FOLDER | distances FOLDER | "
-               "pairs FOLDER\n",
+               "pairs FOLDER | check FOLDER\n",
                stderr);
     return 2;
 }
