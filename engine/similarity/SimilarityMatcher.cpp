@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <numeric>
 
 namespace vp::SimilarityMatcher {
 
@@ -193,6 +194,13 @@ struct Evaluation {
         }
     }
 
+    void prefetch(BandIndex::Proposal p) const {
+        for (const std::size_t i : {std::size_t{BandIndex::firstOf(p)}, std::size_t{BandIndex::secondOf(p)}}) {
+            const char* sketch = reinterpret_cast<const char*>(&sketches[i]);
+            for (std::size_t line = 0; line < sizeof(sketches[i]); line += 64) __builtin_prefetch(sketch + line);
+        }
+    }
+
     bool timeNeighbours(std::size_t a, std::size_t b) const {
         return folder[a] >= 0 && folder[a] == folder[b] && (date[a] > date[b] ? date[a] - date[b] : date[b] - date[a]) <= window;
     }
@@ -206,6 +214,23 @@ struct Evaluation {
             return evaluate(candidate, *features[first], *features[second], prints[first], prints[second]);
         return std::nullopt;
     }
+};
+
+/// A kept pair without a feature-print distance, in 16 bytes instead of a record's 48.
+struct PackedPair {
+    std::uint32_t a = 0, b = 0;
+    float distance = 0;
+    std::int16_t detail = 0;
+    bool shapesAgree = false;
+
+    static std::optional<PackedPair> of(const SimilarPair& pair) {
+        if (pair.vision || pair.a < 0 || pair.b < 0 || pair.a > UINT32_MAX || pair.b > UINT32_MAX || pair.detail < 0 ||
+            pair.detail > INT16_MAX)
+            return std::nullopt;
+        return PackedPair{static_cast<std::uint32_t>(pair.a), static_cast<std::uint32_t>(pair.b), pair.distance,
+                          static_cast<std::int16_t>(pair.detail), pair.shapesAgree};
+    }
+    SimilarPair unpacked() const { return {a, b, distance, detail, shapesAgree, std::nullopt}; }
 };
 
 /// The time neighbours the bands do not propose, sorted.
@@ -239,9 +264,12 @@ std::optional<std::int64_t> forEachPair(const std::vector<std::optional<ImageFea
                                [&](std::span<const BandIndex::Proposal> found) {
                                    thread_local std::vector<SimilarPair> batch;
                                    batch.clear();
-                                   for (const auto p : found)
-                                       if (auto pair = evaluation(BandIndex::firstOf(p), BandIndex::secondOf(p)))
+                                   for (std::size_t k = 0; k < found.size(); ++k) {
+                                       // Both pictures are anywhere in the index: ask for them a few pairs ahead.
+                                       if (k + 8 < found.size()) evaluation.prefetch(found[k + 8]);
+                                       if (auto pair = evaluation(BandIndex::firstOf(found[k]), BandIndex::secondOf(found[k])))
                                            batch.push_back(*pair);
+                                   }
                                    candidates += static_cast<std::int64_t>(found.size());
                                    if (!batch.empty()) kept(batch);
                                });
@@ -285,20 +313,46 @@ std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::ve
     for (std::size_t i = 0; i < result.pictures.size(); ++i)
         if (!result.features[i]) result.unmeasured.push_back(result.pictures[i].path);
 
+    // The kept pairs arrive in batches, in no order. They are held packed (a third of a pair's
+    // size) and then placed straight into candidate order, by first picture in one counting pass
+    // and each picture's few partners sorted, so that neither a second full array of pairs nor a
+    // sort of whole pairs is needed.
     std::mutex mutex;
+    std::vector<std::vector<PackedPair>> batches;
+    std::vector<SimilarPair> withVision;
     const auto proposed = forEachPair(
         result.features, result.pictures, withFeaturePrint, cancel,
         [&](std::span<const SimilarPair> batch) {
+            std::vector<PackedPair> packed;
+            packed.reserve(batch.size());
+            std::vector<SimilarPair> rest;
+            for (const auto& pair : batch)
+                if (const auto p = PackedPair::of(pair)) packed.push_back(*p);
+                else rest.push_back(pair);
             std::lock_guard lock(mutex);
-            result.pairs.insert(result.pairs.end(), batch.begin(), batch.end());
+            batches.push_back(std::move(packed));
+            withVision.insert(withVision.end(), rest.begin(), rest.end());
         },
         moreProposals);
     if (!proposed) return std::nullopt;
     result.candidatesProposed = *proposed;
-    // Candidate order: each pair is proposed once, so (a, b) orders them fully.
-    std::sort(result.pairs.begin(), result.pairs.end(),
-              [](const SimilarPair& x, const SimilarPair& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
-    result.pairs.shrink_to_fit();
+
+    std::vector<std::size_t> starts(result.pictures.size() + 1, 0);
+    for (const auto& batch : batches)
+        for (const auto& p : batch) ++starts[p.a + 1];
+    for (const auto& pair : withVision) ++starts[static_cast<std::size_t>(pair.a) + 1];
+    std::partial_sum(starts.begin(), starts.end(), starts.begin());
+    result.pairs.resize(starts.back());
+    std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
+    for (auto& batch : batches) {
+        for (const auto& p : batch) result.pairs[next[p.a]++] = p.unpacked();
+        std::vector<PackedPair>().swap(batch);
+    }
+    for (const auto& pair : withVision) result.pairs[next[static_cast<std::size_t>(pair.a)]++] = pair;
+    const auto bySecond = [](const SimilarPair& x, const SimilarPair& y) { return x.b < y.b; };
+    for (std::size_t first = 0; first + 1 < starts.size(); ++first)
+        std::sort(result.pairs.begin() + static_cast<std::ptrdiff_t>(starts[first]),
+                  result.pairs.begin() + static_cast<std::ptrdiff_t>(starts[first + 1]), bySecond);
     return result;
 }
 
