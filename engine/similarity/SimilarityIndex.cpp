@@ -171,7 +171,7 @@ void joinBursts(const SimilarityIndex& index, std::vector<std::size_t>& label,
     };
     for (const auto& pair : index.pairs) {
         const auto a = static_cast<std::size_t>(pair.a), b = static_cast<std::size_t>(pair.b);
-        if (runOf[a] == none || runOf[a] != runOf[b] || !pair.shapesAgree || pair.distance > SimilarityThresholds::broad)
+        if (a >= runOf.size() || b >= runOf.size() || runOf[a] == none || runOf[a] != runOf[b] || !pair.shapesAgree || pair.distance > SimilarityThresholds::broad)
             continue;
         linked[std::max(root(a), root(b))] = std::min(root(a), root(b));
     }
