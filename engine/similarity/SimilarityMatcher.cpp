@@ -269,6 +269,12 @@ std::optional<std::int64_t> forEachPair(const std::vector<std::optional<ImageFea
                                        if (k + 8 < found.size()) evaluation.prefetch(found[k + 8]);
                                        if (auto pair = evaluation(BandIndex::firstOf(found[k]), BandIndex::secondOf(found[k])))
                                            batch.push_back(*pair);
+                                       // The fullest bands of real hashes hold millions of pairs:
+                                       // handed on in slices, so no worker holds a band's worth.
+                                       if (batch.size() == 1 << 16) {
+                                           kept(batch);
+                                           batch.clear();
+                                       }
                                    }
                                    candidates += static_cast<std::int64_t>(found.size());
                                    if (!batch.empty()) kept(batch);
