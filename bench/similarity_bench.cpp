@@ -4,10 +4,24 @@
 //                                     quarter-turned copies and bursts; times candidate proposal
 //                                     and pair evaluation (the comparing half of an index, the
 //                                     features given) and reports peak memory.
+//   similarity-bench stream N [SEED] [MODEL]
+//                                     the same pictures proposed and evaluated as the index does,
+//                                     the kept pairs counted instead of held: memory stays that
+//                                     of the pictures however many pairs there are.
 //   similarity-bench proposals N [LOOP] [SEED]
 //                                     the band pass alone on the same pictures, counting the
 //                                     proposals without keeping them, with the comparison loop
 //                                     named (wide, popcount or portable; the fastest by default).
+//   similarity-bench real-hashes LIST OUT [CROPS]
+//                                     the four-turn hashes of the listed pictures and of CROPS
+//                                     seeded crops of each (40 by default), one line each.
+//   similarity-bench fit HASHES MODEL fits the hash model to those hashes and compares what it
+//                                     draws with them and with uniform bits. scale and
+//                                     proposals take the MODEL file as their last argument.
+//   similarity-bench pairs FOLDER     every recorded pair of the folder's pictures.
+//   similarity-bench check FOLDER     whether the index of the folder's pictures holds exactly the
+//                                     candidates of the candidate list and the pairs that
+//                                     evaluating them one by one keeps.
 //   similarity-bench cache FOLDER     indexes the folder's pictures twice with one feature cache
 //                                     in a temporary file; the second pass reads nothing.
 //   similarity-bench distances FOLDER how near the folder's pictures come to each other: the
@@ -17,12 +31,15 @@
 #include "engine/similarity/BandIndex.h"
 #include "engine/similarity/SimilarityMatcher.h"
 
+#include "hash_model.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <string>
@@ -50,8 +67,9 @@ struct Synthetic {
 
 /// Random hashes in 500-picture folders; one picture in ten is a near copy of the one before (up
 /// to 7 bits flipped in each turn), one in ten the one before turned a quarter, and one in ten
-/// shot two seconds after the one before.
-Synthetic synthetic(std::size_t count, unsigned seed) {
+/// shot two seconds after the one before. The hashes are uniform bits without a model, and drawn
+/// from the model (real photos' statistics) with one.
+Synthetic synthetic(std::size_t count, unsigned seed, const bench::HashModel* model = nullptr) {
     std::mt19937_64 random(seed);
     Synthetic made{std::vector<PhotoAsset>(count), std::vector<std::optional<ImageFeatures>>(count)};
     const auto flip = [&](std::uint64_t hash, int bits) {
@@ -70,6 +88,9 @@ Synthetic synthetic(std::size_t count, unsigned seed) {
         } else if (before && kind == 1) {
             const auto& p = before->hashes;
             f.hashes = {p[1], p[2], p[3], p[0]};
+        } else if (model) {
+            const auto turns = model->sample(random);
+            f.hashes.assign(turns.begin(), turns.end());
         } else {
             f.hashes = {random(), random(), random(), random()};
         }
@@ -84,8 +105,8 @@ Synthetic synthetic(std::size_t count, unsigned seed) {
 }
 
 /// The comparing half of an index (candidates and their evaluation) over synthetic features.
-int scale(std::size_t count, unsigned seed) {
-    Synthetic made = synthetic(count, seed);
+int scale(std::size_t count, unsigned seed, const bench::HashModel* model) {
+    Synthetic made = synthetic(count, seed, model);
     const long before = peakMegabytes();
     CancellationFlag cancel;
     const auto began = std::chrono::steady_clock::now();
@@ -99,9 +120,31 @@ int scale(std::size_t count, unsigned seed) {
     return 0;
 }
 
+/// Candidate proposal and evaluation streamed: every candidate the index would evaluate is
+/// evaluated, and the kept pairs are counted instead of held.
+int stream(std::size_t count, unsigned seed, const bench::HashModel* model) {
+    Synthetic made = synthetic(count, seed, model);
+    const long before = peakMegabytes();
+    CancellationFlag cancel;
+    std::atomic<std::uint64_t> kept{0}, balanced{0};
+    const auto began = std::chrono::steady_clock::now();
+    const auto candidates = SimilarityMatcher::forEachPair(
+        made.features, made.pictures, WithFeaturePrint::no, cancel, [&](std::span<const SimilarPair> pairs) {
+            kept += pairs.size();
+            balanced += static_cast<std::uint64_t>(std::count_if(
+                pairs.begin(), pairs.end(), [](const SimilarPair& p) { return accepts(SimilarityPreset::balanced, p); }));
+        });
+    std::printf("%zu pictures: %.2f s, %lld candidates, %llu pairs kept (%llu accepted at balanced), peak %ld MiB "
+                "(%ld MiB before comparing)\n",
+                count, seconds(began), static_cast<long long>(candidates.value_or(-1)),
+                static_cast<unsigned long long>(kept.load()), static_cast<unsigned long long>(balanced.load()),
+                peakMegabytes(), before);
+    return 0;
+}
+
 /// The band pass alone, counting its proposals without keeping them, with the named loop.
-int proposals(std::size_t count, const std::string& loop, unsigned seed) {
-    const Synthetic made = synthetic(count, seed);
+int proposals(std::size_t count, const std::string& loop, unsigned seed, const bench::HashModel* model) {
+    const Synthetic made = synthetic(count, seed, model);
     std::vector<BandIndex::Member> members;
     for (std::size_t i = 0; i < count; ++i) {
         const auto& h = made.features[i]->hashes;
@@ -173,15 +216,131 @@ int distances(const std::string& folder) {
     return 0;
 }
 
+/// Every recorded pair of the folder's pictures, with their names and capture times.
+int pairs(const std::string& folder) {
+    CancellationFlag cancel;
+    const ScanResult scan = ExactMatcher::scan({folder}, true, std::nullopt, {}, cancel, nullptr);
+    const auto index = SimilarityMatcher::index(scan.pictures, nullptr, WithFeaturePrint::no, nullptr, cancel, nullptr);
+    const auto name = [&](std::int64_t i) { return index->pictures[static_cast<std::size_t>(i)].path.substr(folder.size()); };
+    for (const auto& pair : index->pairs)
+        std::printf("%s %s distance %.0f detail %lld%s\n", name(pair.a).c_str(), name(pair.b).c_str(), pair.distance,
+                    static_cast<long long>(pair.detail), pair.shapesAgree ? "" : " shapes differ");
+    return 0;
+}
+
+/// Whether indexing the folder's pictures gives exactly the candidates of the candidate list and
+/// the pairs that evaluating them one by one keeps.
+int check(const std::string& folder) {
+    CancellationFlag cancel;
+    const ScanResult scan = ExactMatcher::scan({folder}, true, std::nullopt, {}, cancel, nullptr);
+    const auto index = SimilarityMatcher::index(scan.pictures, nullptr, WithFeaturePrint::no, nullptr, cancel, nullptr);
+    const auto candidates = SimilarityMatcher::candidatePairs(index->features, index->pictures, true);
+    std::vector<SimilarPair> expected;
+    for (const auto& c : candidates) {
+        const auto& a = index->features[static_cast<std::size_t>(c.first)];
+        const auto& b = index->features[static_cast<std::size_t>(c.second)];
+        if (a && b)
+            if (auto pair = SimilarityMatcher::evaluate(c, *a, *b, {}, {})) expected.push_back(*pair);
+    }
+    const bool same = index->pairs == expected && index->candidatesProposed == static_cast<std::int64_t>(candidates.size());
+    std::printf("%zu pictures: %lld candidates (list: %zu), %zu pairs (one by one: %zu): %s\n", index->pictures.size(),
+                static_cast<long long>(index->candidatesProposed), candidates.size(), index->pairs.size(), expected.size(),
+                same ? "the same" : "DIFFERENT");
+    return same ? 0 : 1;
+}
+
+std::vector<bench::HashSample> readSamples(const std::string& file) {
+    std::vector<bench::HashSample> samples;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto tab = line.rfind('\t');
+        if (tab == std::string::npos) continue;
+        bench::HashSample sample{line.substr(0, tab), {}};
+        if (std::sscanf(line.c_str() + tab + 1, "%lx %lx %lx %lx", &sample.turns[0], &sample.turns[1], &sample.turns[2],
+                        &sample.turns[3]) == 4)
+            samples.push_back(std::move(sample));
+    }
+    return samples;
+}
+
+/// The hashes of the listed pictures (one path a line) and of seeded crops of each, one line each:
+/// the picture's path, a tab, the four turns in hexadecimal.
+int realHashes(const std::string& list, const std::string& out, int crops) {
+    std::vector<std::string> paths;
+    std::ifstream in(list);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) paths.push_back(line);
+    const auto samples = bench::realHashes(paths, crops, 7);
+    std::ofstream file(out);
+    for (const auto& s : samples)
+        file << s.source << '\t' << std::hex << s.turns[0] << ' ' << s.turns[1] << ' ' << s.turns[2] << ' ' << s.turns[3]
+             << std::dec << '\n';
+    std::printf("%zu pictures: %zu hashes\n", paths.size(), samples.size());
+    return 0;
+}
+
+void printStatistics(const char* name, const bench::HashStatistics& s) {
+    std::printf("| %s | %zu | %.4f | %.1f | %.2f ± %.2f | %.5f | %.4f | %.3f | %.5f |\n", name, s.pictures, s.bucketShare,
+                s.meanSetBits, s.meanLeast, s.deviationLeast, s.withinBroad, s.withinCandidate, s.sharingAByte, s.proposed);
+}
+
+/// Fits the model to the real hashes and compares what it draws with them and with uniform bits.
+int fit(const std::string& samplesFile, const std::string& modelFile) {
+    const auto real = readSamples(samplesFile);
+    const auto model = bench::HashModel::fit(real);
+    if (!model.save(modelFile)) return std::fprintf(stderr, "cannot write %s\n", modelFile.c_str()), 1;
+    std::mt19937_64 random(11);
+    std::vector<bench::HashSample> drawn(std::min<std::size_t>(real.size(), 10000)), uniform(drawn.size());
+    for (std::size_t i = 0; i < drawn.size(); ++i) {
+        drawn[i] = {std::to_string(i), model.sample(random)};
+        uniform[i] = {std::to_string(i), {random(), random(), random(), random()}};
+    }
+    std::puts("| hashes | pictures | band share (1/256 = 0.0039) | set bits | least distance, unrelated | within 16 "
+              "| within 20 | sharing a band | proposed |");
+    std::puts("|---|---:|---:|---:|---:|---:|---:|---:|---:|");
+    printStatistics("real crops and frames", bench::statistics(real));
+    printStatistics("drawn from the model", bench::statistics(drawn));
+    printStatistics("uniform bits", bench::statistics(uniform));
+    return 0;
+}
+
+std::optional<bench::HashModel> modelFrom(int argc, char** argv, int at) {
+    if (argc <= at || std::string(argv[at]) == "uniform") return std::nullopt;
+    bench::HashModel model;
+    if (!model.load(argv[at])) {
+        std::fprintf(stderr, "no hash model in %s\n", argv[at]);
+        std::exit(2);
+    }
+    return model;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "scale" && argc > 2) return scale(std::stoul(argv[2]), argc > 3 ? std::stoul(argv[3]) : 7);
-    if (mode == "proposals" && argc > 2)
-        return proposals(std::stoul(argv[2]), argc > 3 ? argv[3] : "", argc > 4 ? std::stoul(argv[4]) : 7);
+    if (mode == "scale" && argc > 2) {
+        const auto model = modelFrom(argc, argv, 4);
+        return scale(std::stoul(argv[2]), argc > 3 ? std::stoul(argv[3]) : 7, model ? &*model : nullptr);
+    }
+    if (mode == "proposals" && argc > 2) {
+        const auto model = modelFrom(argc, argv, 5);
+        return proposals(std::stoul(argv[2]), argc > 3 ? argv[3] : "", argc > 4 ? std::stoul(argv[4]) : 7,
+                         model ? &*model : nullptr);
+    }
+    if (mode == "stream" && argc > 2) {
+        const auto model = modelFrom(argc, argv, 4);
+        return stream(std::stoul(argv[2]), argc > 3 ? std::stoul(argv[3]) : 7, model ? &*model : nullptr);
+    }
+    if (mode == "real-hashes" && argc > 3) return realHashes(argv[2], argv[3], argc > 4 ? std::stoi(argv[4]) : 40);
+    if (mode == "fit" && argc > 3) return fit(argv[2], argv[3]);
     if (mode == "cache" && argc > 2) return cache(argv[2]);
     if (mode == "distances" && argc > 2) return distances(argv[2]);
-    std::fputs("usage: similarity-bench scale N [SEED] | proposals N [wide|popcount|portable] [SEED] | cache FOLDER | distances FOLDER\n", stderr);
+    if (mode == "pairs" && argc > 2) return pairs(argv[2]);
+    if (mode == "check" && argc > 2) return check(argv[2]);
+    std::fputs("usage: similarity-bench scale N [SEED] [MODEL|uniform] | stream N [SEED] [MODEL|uniform] | proposals N [wide|popcount|portable] [SEED] "
+               "[MODEL|uniform] | real-hashes LIST OUT [CROPS] | fit HASHES MODEL | cache FOLDER | distances FOLDER | "
+               "pairs FOLDER | check FOLDER\n",
+               stderr);
     return 2;
 }

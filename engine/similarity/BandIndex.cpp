@@ -197,6 +197,10 @@ std::vector<Proposal> sortedTogether(const std::vector<std::vector<Proposal>>& p
 
 } // namespace
 
+bool proposed(const Member& x, const Member& y, int limit) {
+    return x.picture != y.picture && (proposes(x, y, limit) || proposes(y, x, limit));
+}
+
 std::vector<Instructions> supportedInstructions() {
     std::vector<Instructions> supported;
 #ifdef VP_X86_KERNELS

@@ -48,6 +48,10 @@ void forEachProposal(const std::vector<Member>& members, int limit, const Cancel
                      const std::function<void(std::span<const Proposal>)>& found,
                      Instructions instructions = supportedInstructions().front());
 
+/// Whether the pass proposes the pair {x, y}: in O(1), so that other proposal sources can tell
+/// the pairs it already proposed without holding them.
+bool proposed(const Member& x, const Member& y, int limit);
+
 /// Every proposed pair, sorted, in an array with capacity for `room` more.
 std::vector<Proposal> proposals(const std::vector<Member>& members, int limit, const CancellationFlag* cancel,
                                 std::size_t room = 0, Instructions instructions = supportedInstructions().front());

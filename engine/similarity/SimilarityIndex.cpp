@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
+#include <numeric>
 #include <mutex>
 #include <set>
 #include <unordered_map>
@@ -81,6 +83,118 @@ private:
     std::unordered_map<std::uint64_t, float> m_distances;
 };
 
+/// The dated, measured pictures of each folder in the order they were taken, with the recorded
+/// pair of every two consecutive ones: the only pairs that bursts read, so that an index of many
+/// pairs is walked once instead of copied into a map.
+struct ShotsByFolder {
+    std::vector<std::vector<std::int64_t>> folders;
+    std::unordered_map<std::uint64_t, const SimilarPair*> consecutive; // a later pair replaces an earlier one
+    std::uint64_t count = 0;
+
+    std::uint64_t key(std::int64_t i, std::int64_t j) const {
+        return static_cast<std::uint64_t>(std::min(i, j)) * count + static_cast<std::uint64_t>(std::max(i, j));
+    }
+    const SimilarPair* pairOf(std::int64_t i, std::int64_t j) const {
+        const auto found = consecutive.find(key(i, j));
+        return found == consecutive.end() ? nullptr : found->second;
+    }
+};
+
+ShotsByFolder shotsByFolder(const SimilarityIndex& index) {
+    const auto& features = index.features;
+    std::map<std::string, std::vector<std::int64_t>> byFolder;
+    for (std::size_t i = 0; i < index.pictures.size(); ++i)
+        if (i < features.size() && features[i] && features[i]->captureDate)
+            byFolder[index.pictures[i].folder()].push_back(static_cast<std::int64_t>(i));
+    const auto dateOf = [&](std::int64_t i) { return *features[static_cast<std::size_t>(i)]->captureDate; };
+    ShotsByFolder shots;
+    shots.count = index.pictures.size();
+    for (auto& [folder, members] : byFolder) {
+        std::sort(members.begin(), members.end(), [&](std::int64_t x, std::int64_t y) {
+            return dateOf(x) != dateOf(y) ? dateOf(x) < dateOf(y) : x < y;
+        });
+        for (std::size_t k = 1; k < members.size(); ++k) shots.consecutive.emplace(shots.key(members[k - 1], members[k]), nullptr);
+        shots.folders.push_back(std::move(members));
+    }
+    for (const auto& pair : index.pairs)
+        if (const auto found = shots.consecutive.find(shots.key(pair.a, pair.b)); found != shots.consecutive.end())
+            found->second = &pair;
+    return shots;
+}
+
+/// The runs of related shots, each at most `window` seconds after the previous, in one folder, in
+/// the order they were taken; runs of one shot are left out.
+std::vector<std::vector<std::int64_t>> burstRuns(const SimilarityIndex& index, const ShotsByFolder& shots,
+                                                 double window, double relatedDistance) {
+    std::vector<std::vector<std::int64_t>> runs;
+    const auto dateOf = [&](std::int64_t i) { return *index.features[static_cast<std::size_t>(i)]->captureDate; };
+    const auto emit = [&](std::vector<std::int64_t> run) {
+        if (run.size() >= 2) runs.push_back(std::move(run));
+    };
+    for (const auto& folder : shots.folders) {
+        // The run's last shot is always the previous one: a shot either joins the run or starts one.
+        std::vector<std::int64_t> run{folder.front()};
+        for (std::size_t k = 1; k < folder.size(); ++k) {
+            const SimilarPair* pair = shots.pairOf(folder[k - 1], folder[k]);
+            const bool related = pair && pair->distance <= relatedDistance;
+            const bool close = std::chrono::duration<double>(dateOf(folder[k]) - dateOf(folder[k - 1])).count() <= window;
+            if (!(related && close)) {
+                emit(std::move(run));
+                run.clear();
+            }
+            run.push_back(folder[k]);
+        }
+        emit(std::move(run));
+    }
+    return runs;
+}
+
+/// Puts the look-alike shots of each burst into one cluster when any of them is in a look-alike
+/// group, so that a burst is never split over groups that would each keep a shot, nor leaves
+/// shots beside its group that a cleanup would keep as well. Complete linkage splits a burst
+/// whose shots drift a little with each frame; here two shots of a burst need only be linked by a
+/// chain of pairs within the broadest look-alike distance, which two different photos shot a
+/// second apart are not (the series rule alone accepts nearly any two pictures).
+void joinBursts(const SimilarityIndex& index, std::vector<std::size_t>& label,
+                std::vector<std::vector<std::int64_t>>& clusters) {
+    const auto runs = burstRuns(index, shotsByFolder(index), SimilarityThresholds::seriesWindow,
+                                SimilarityThresholds::seriesRelated);
+    if (runs.empty()) return;
+    constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
+    std::vector<std::size_t> runOf(label.size(), none), linked(label.size());
+    for (std::size_t r = 0; r < runs.size(); ++r)
+        for (const auto shot : runs[r]) runOf[static_cast<std::size_t>(shot)] = r;
+    std::iota(linked.begin(), linked.end(), std::size_t{0});
+    const auto root = [&](std::size_t i) {
+        while (linked[i] != i) i = linked[i] = linked[linked[i]];
+        return i;
+    };
+    for (const auto& pair : index.pairs) {
+        const auto a = static_cast<std::size_t>(pair.a), b = static_cast<std::size_t>(pair.b);
+        if (a >= runOf.size() || b >= runOf.size() || runOf[a] == none || runOf[a] != runOf[b] || !pair.shapesAgree || pair.distance > SimilarityThresholds::broad)
+            continue;
+        linked[std::max(root(a), root(b))] = std::min(root(a), root(b));
+    }
+    std::map<std::size_t, std::vector<std::int64_t>> bursts; // by the linked shots' root
+    for (const auto& run : runs)
+        for (const auto shot : run) bursts[root(static_cast<std::size_t>(shot))].push_back(shot);
+    for (const auto& [first, shots] : bursts) {
+        const bool grouped = std::any_of(shots.begin(), shots.end(), [&](std::int64_t shot) {
+            return clusters[label[static_cast<std::size_t>(shot)]].size() >= 2;
+        });
+        if (shots.size() < 2 || !grouped) continue;
+        std::size_t keep = label[static_cast<std::size_t>(shots.front())];
+        for (const auto shot : shots) keep = std::min(keep, label[static_cast<std::size_t>(shot)]);
+        for (const auto shot : shots) {
+            const std::size_t other = label[static_cast<std::size_t>(shot)];
+            if (other == keep) continue;
+            for (const auto member : clusters[other]) label[static_cast<std::size_t>(member)] = keep;
+            clusters[keep].insert(clusters[keep].end(), clusters[other].begin(), clusters[other].end());
+            clusters[other].clear();
+        }
+    }
+}
+
 } // namespace
 
 std::vector<DuplicateGroup> SimilarityIndex::groups(SimilarityPreset preset) const {
@@ -123,6 +237,7 @@ std::vector<DuplicateGroup> SimilarityIndex::groups(const std::function<bool(con
         clusters[keep].insert(clusters[keep].end(), clusters[other].begin(), clusters[other].end());
         clusters[other].clear();
     }
+    joinBursts(*this, label, clusters);
 
     std::vector<DuplicateGroup> result;
     for (auto& members : clusters) {
@@ -142,41 +257,10 @@ std::vector<DuplicateGroup> SimilarityIndex::groups(const std::function<bool(con
 }
 
 std::vector<DuplicateGroup> SimilarityIndex::series(double window, double relatedDistance) const {
-    PairDistances distances(pictures.size());
-    for (const auto& pair : pairs) distances.record(pair);
-
-    std::map<std::string, std::vector<std::int64_t>> byFolder;
-    for (std::size_t i = 0; i < pictures.size(); ++i)
-        if (features[i] && features[i]->captureDate) byFolder[pictures[i].folder()].push_back(static_cast<std::int64_t>(i));
-
     std::vector<DuplicateGroup> result;
-    const auto dateOf = [&](std::int64_t i) { return *features[static_cast<std::size_t>(i)]->captureDate; };
-    const auto emit = [&](std::vector<std::int64_t> run) {
-        if (run.size() < 2) return;
+    for (auto run : burstRuns(*this, shotsByFolder(*this), window, relatedDistance)) {
         std::sort(run.begin(), run.end());
         result.push_back(makeGroup(pictures, run, MatchKind::series, std::nullopt));
-    };
-    for (auto& [folder, shots] : byFolder) {
-        std::sort(shots.begin(), shots.end(), [&](std::int64_t x, std::int64_t y) {
-            return dateOf(x) != dateOf(y) ? dateOf(x) < dateOf(y) : x < y;
-        });
-        std::vector<std::int64_t> run{shots.front()};
-        Timestamp previous = dateOf(shots.front());
-        for (std::size_t k = 1; k < shots.size(); ++k) {
-            const std::int64_t shot = shots[k];
-            const Timestamp date = dateOf(shot);
-            const auto distance = distances.distance(run.back(), shot);
-            const bool related = distance && *distance <= relatedDistance;
-            const bool close = std::chrono::duration<double>(date - previous).count() <= window;
-            if (related && close) {
-                run.push_back(shot);
-            } else {
-                emit(std::move(run));
-                run = {shot};
-            }
-            previous = date;
-        }
-        emit(std::move(run));
     }
     std::stable_sort(result.begin(), result.end(), [](const DuplicateGroup& x, const DuplicateGroup& y) {
         return x.members.front().path < y.members.front().path;

@@ -29,6 +29,8 @@ inline constexpr double broad = 16.0;
 inline constexpr int candidateHamming = 20;
 /// Largest hash distance for two shots close in time to count as related.
 inline constexpr double seriesRelated = 34.0;
+/// Longest gap, in seconds, between two shots of one burst.
+inline constexpr double seriesWindow = 3.0;
 } // namespace SimilarityThresholds
 
 /// Two measured pictures close enough to be recorded, by their indices in the index's pictures.
@@ -69,7 +71,10 @@ struct SimilarityIndex {
     std::vector<std::string> unmeasured; ///< paths of pictures that could not be measured
 
     /// Look-alike groups under the preset: complete linkage, so every two members of a group
-    /// were accepted directly and a picture is in at most one group.
+    /// were accepted directly; except that a burst whose consecutive shots look alike (within
+    /// the broad distance) is one group with everything grouped with any of its shots, whenever
+    /// one of them is grouped at all, so that a cleanup keeps one shot of it. A picture is in
+    /// at most one group.
     std::vector<DuplicateGroup> groups(SimilarityPreset preset) const;
     std::vector<DuplicateGroup> groups(const std::function<bool(const SimilarPair&)>& accepts) const;
     /// Bursts: related shots in one folder, each at most `window` seconds after the previous.

@@ -8,10 +8,12 @@
 #include "engine/scan/ParallelMap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <numeric>
 
 namespace vp::SimilarityMatcher {
 
@@ -137,7 +139,8 @@ std::optional<SimilarPair> evaluate(const CandidatePair& candidate, const ImageF
 
 std::optional<SimilarityIndex> index(const std::vector<PhotoAsset>& pictures, FeatureCache* cache,
                                      WithFeaturePrint withFeaturePrint, const FeatureReader& read,
-                                     const CancellationFlag& cancel, const Progress& progress) {
+                                     const CancellationFlag& cancel, const Progress& progress,
+                                     const ProposalSource& moreProposals) {
     const auto total = static_cast<std::int64_t>(pictures.size());
     ProgressCounter counter;
     auto measured = ExactMatcher::parallelMap(pictures, &cancel, [&](const PhotoAsset& picture) {
@@ -158,11 +161,156 @@ std::optional<SimilarityIndex> index(const std::vector<PhotoAsset>& pictures, Fe
     std::vector<std::optional<ImageFeatures>> features(pictures.size());
     for (std::size_t i = 0; i < pictures.size(); ++i)
         if (measured[i]) features[i] = std::move(*measured[i]);
-    return compare(pictures, std::move(features), withFeaturePrint, cancel);
+    return compare(pictures, std::move(features), withFeaturePrint, cancel, moreProposals);
+}
+
+namespace {
+
+/// What evaluating a candidate reads, in arrays indexed by picture: the sketches (one block of
+/// memory each, rather than the records' scattered allocations), and where and when each
+/// picture was taken, so that whether two pictures are time neighbours is a comparison rather
+/// than a lookup. The feature prints speak later, on the kept pairs only.
+struct Evaluation {
+    const std::vector<std::optional<ImageFeatures>>& features;
+    std::vector<std::optional<HashSketch>> sketches;
+    std::optional<FeaturePrintObservation> noPrint;
+    std::vector<std::int32_t> folder; // -1 when undated or unmeasured
+    std::vector<Timestamp::rep> date;
+    Timestamp::rep window = 0;
+
+    Evaluation(const std::vector<std::optional<ImageFeatures>>& measured, const std::vector<PhotoAsset>& pictures)
+        : features(measured), sketches(measured.size()), folder(measured.size(), -1), date(measured.size(), 0) {
+        window = std::chrono::duration_cast<Timestamp::duration>(std::chrono::duration<double>(timeNeighbourSeconds)).count();
+        std::map<std::string, std::int32_t> folders;
+        for (std::size_t i = 0; i < measured.size(); ++i) {
+            if (!measured[i]) continue;
+            sketches[i] = HashSketch::of(*measured[i]);
+            if (measured[i]->captureDate) {
+                folder[i] = folders.try_emplace(pictures[i].folder(), static_cast<std::int32_t>(folders.size())).first->second;
+                date[i] = measured[i]->captureDate->time_since_epoch().count();
+            }
+        }
+    }
+
+    void prefetch(BandIndex::Proposal p) const {
+        for (const std::size_t i : {std::size_t{BandIndex::firstOf(p)}, std::size_t{BandIndex::secondOf(p)}}) {
+            const char* sketch = reinterpret_cast<const char*>(&sketches[i]);
+            for (std::size_t line = 0; line < sizeof(sketches[i]); line += 64) __builtin_prefetch(sketch + line);
+        }
+    }
+
+    bool timeNeighbours(std::size_t a, std::size_t b) const {
+        return folder[a] >= 0 && folder[a] == folder[b] && (date[a] > date[b] ? date[a] - date[b] : date[b] - date[a]) <= window;
+    }
+
+    std::optional<SimilarPair> operator()(std::size_t first, std::size_t second) const {
+        const CandidatePair candidate{static_cast<std::int64_t>(first), static_cast<std::int64_t>(second),
+                                      timeNeighbours(first, second)};
+        if (sketches[first] && sketches[second])
+            return evaluateRecords(candidate, *sketches[first], *sketches[second], noPrint, noPrint);
+        if (features[first] && features[second])
+            return evaluate(candidate, *features[first], *features[second], noPrint, noPrint);
+        return std::nullopt;
+    }
+};
+
+/// A kept pair without a feature-print distance, in 16 bytes instead of a record's 48.
+struct PackedPair {
+    std::uint32_t a = 0, b = 0;
+    float distance = 0;
+    std::int16_t detail = 0;
+    bool shapesAgree = false;
+
+    static std::optional<PackedPair> of(const SimilarPair& pair) {
+        if (pair.vision || pair.a < 0 || pair.b < 0 || pair.a > UINT32_MAX || pair.b > UINT32_MAX || pair.detail < 0 ||
+            pair.detail > INT16_MAX)
+            return std::nullopt;
+        return PackedPair{static_cast<std::uint32_t>(pair.a), static_cast<std::uint32_t>(pair.b), pair.distance,
+                          static_cast<std::int16_t>(pair.detail), pair.shapesAgree};
+    }
+    SimilarPair unpacked() const { return {a, b, distance, detail, shapesAgree, std::nullopt}; }
+};
+
+/// The time neighbours the bands do not propose, sorted.
+std::vector<std::pair<std::size_t, std::size_t>> timeOnly(const std::vector<std::optional<ImageFeatures>>& features,
+                                                          const std::vector<PhotoAsset>& pictures,
+                                                          const std::vector<std::optional<BandIndex::Member>>& member) {
+    std::vector<std::pair<std::size_t, std::size_t>> only;
+    for (const auto& [a, b] : timeNeighbourPairs(features, pictures)) {
+        const auto x = static_cast<std::size_t>(a), y = static_cast<std::size_t>(b);
+        if (!(member[x] && member[y] && BandIndex::proposed(*member[x], *member[y], SimilarityThresholds::candidateHamming)))
+            only.emplace_back(x, y);
+    }
+    return only;
+}
+
+} // namespace
+
+std::optional<std::int64_t> forEachPair(const std::vector<std::optional<ImageFeatures>>& features,
+                                        const std::vector<PhotoAsset>& pictures, WithFeaturePrint withFeaturePrint,
+                                        const CancellationFlag& cancel, const PairSink& kept,
+                                        const ProposalSource& moreProposals) {
+    (void)withFeaturePrint; // the prints are compared after this pass, on the pairs worth it
+    const Evaluation evaluation(features, pictures);
+    const auto members = bandMembers(features);
+    std::vector<std::optional<BandIndex::Member>> member(features.size());
+    for (const auto& m : members) member[m.picture] = m;
+    std::atomic<std::int64_t> candidates{0};
+
+    // The band proposals are evaluated where they are found, a band at a time, so they are never
+    // held all at once: there are about as many as 1 % of all pairs of real photos.
+    BandIndex::forEachProposal(members, SimilarityThresholds::candidateHamming, &cancel,
+                               [&](std::span<const BandIndex::Proposal> found) {
+                                   thread_local std::vector<SimilarPair> batch;
+                                   batch.clear();
+                                   for (std::size_t k = 0; k < found.size(); ++k) {
+                                       // Both pictures are anywhere in the index: ask for them a few pairs ahead.
+                                       if (k + 8 < found.size()) evaluation.prefetch(found[k + 8]);
+                                       if (auto pair = evaluation(BandIndex::firstOf(found[k]), BandIndex::secondOf(found[k])))
+                                           batch.push_back(*pair);
+                                       // The fullest bands of real hashes hold millions of pairs:
+                                       // handed on in slices, so no worker holds a band's worth.
+                                       if (batch.size() == 1 << 16) {
+                                           kept(batch);
+                                           batch.clear();
+                                       }
+                                   }
+                                   candidates += static_cast<std::int64_t>(found.size());
+                                   if (!batch.empty()) kept(batch);
+                               });
+    if (cancel.isCancelled()) return std::nullopt;
+
+    auto others = timeOnly(features, pictures, member);
+    if (moreProposals) {
+        std::vector<std::pair<std::size_t, std::size_t>> more;
+        for (const auto& c : moreProposals(features, pictures)) {
+            if (c.first == c.second || c.first < 0 || c.second < 0) continue;
+            const auto x = static_cast<std::size_t>(std::min(c.first, c.second));
+            const auto y = static_cast<std::size_t>(std::max(c.first, c.second));
+            if (y >= features.size() || !features[x] || !features[y] || evaluation.timeNeighbours(x, y)) continue;
+            if (member[x] && member[y] && BandIndex::proposed(*member[x], *member[y], SimilarityThresholds::candidateHamming))
+                continue;
+            more.emplace_back(x, y);
+        }
+        std::sort(more.begin(), more.end());
+        more.erase(std::unique(more.begin(), more.end()), more.end());
+        others.insert(others.end(), more.begin(), more.end());
+    }
+    candidates += static_cast<std::int64_t>(others.size());
+    constexpr std::size_t chunk = 4096;
+    ExactMatcher::concurrentPerform((others.size() + chunk - 1) / chunk, &cancel, [&](std::size_t c) {
+        std::vector<SimilarPair> batch;
+        for (std::size_t k = c * chunk; k < std::min(others.size(), (c + 1) * chunk); ++k)
+            if (auto pair = evaluation(others[k].first, others[k].second)) batch.push_back(*pair);
+        if (!batch.empty()) kept(batch);
+    });
+    if (cancel.isCancelled()) return std::nullopt;
+    return candidates.load();
 }
 
 std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::vector<std::optional<ImageFeatures>> features,
-                                       [[maybe_unused]] WithFeaturePrint withFeaturePrint, const CancellationFlag& cancel) {
+                                       WithFeaturePrint withFeaturePrint, const CancellationFlag& cancel,
+                                       const ProposalSource& moreProposals) {
     SimilarityIndex result;
     result.pictures = std::move(pictures);
     result.features = std::move(features);
@@ -170,56 +318,59 @@ std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::ve
     for (std::size_t i = 0; i < result.pictures.size(); ++i)
         if (!result.features[i]) result.unmeasured.push_back(result.pictures[i].path);
 
-    // The prints are compared after the hashes, and only on the pairs worth it (below).
-    const std::optional<FeaturePrintObservation> noPrint;
-
-    const auto candidates = proposeCandidates(result.features, result.pictures, true, &cancel);
-    if (cancel.isCancelled()) return std::nullopt;
-    result.candidatesProposed = static_cast<std::int64_t>(candidates.size());
-    // Evaluated in chunks: there can be millions of candidates, each only a few popcounts, read
-    // from sketches in one array rather than from the records' scattered allocations. Each chunk's
-    // pairs are added in candidate order as soon as the chunks before it are in; the reserved
-    // space is only touched as it is written.
-    std::vector<std::optional<HashSketch>> sketches(result.features.size());
-    for (std::size_t i = 0; i < sketches.size(); ++i)
-        if (result.features[i]) sketches[i] = HashSketch::of(*result.features[i]);
-    result.pairs.reserve(candidates.size());
-    constexpr std::size_t chunk = 4096;
+    // The kept pairs arrive in batches, in no order. They are held packed (a third of a pair's
+    // size) and then placed straight into candidate order, by first picture in one counting pass
+    // and each picture's few partners sorted, so that neither a second full array of pairs nor a
+    // sort of whole pairs is needed.
     std::mutex mutex;
-    std::condition_variable added;
-    std::size_t nextToAdd = 0;
-    // Every chunk is taken, cancelled or not, so that no chunk waits for one never handed out.
-    ExactMatcher::concurrentPerform((candidates.size() + chunk - 1) / chunk, nullptr, [&](std::size_t c) {
-        thread_local std::vector<SimilarPair> kept;
-        kept.clear();
-        const std::size_t end = std::min(candidates.size(), (c + 1) * chunk);
-        for (std::size_t k = c * chunk; k < end && !cancel.isCancelled(); ++k) {
-            const auto candidate = unpack(candidates[k]);
-            const auto first = static_cast<std::size_t>(candidate.first), second = static_cast<std::size_t>(candidate.second);
-            // The second pictures are scattered across the index: ask for one a few pairs ahead.
-            if (k + 8 < end) __builtin_prefetch(&sketches[static_cast<std::size_t>(unpack(candidates[k + 8]).second)]);
-            std::optional<SimilarPair> pair;
-            if (sketches[first] && sketches[second])
-                pair = evaluateRecords(candidate, *sketches[first], *sketches[second], noPrint, noPrint);
-            else if (result.features[first] && result.features[second])
-                pair = evaluate(candidate, *result.features[first], *result.features[second], noPrint, noPrint);
-            if (pair) kept.push_back(*pair);
-        }
-        std::unique_lock lock(mutex);
-        added.wait(lock, [&] { return nextToAdd == c; });
-        result.pairs.insert(result.pairs.end(), kept.begin(), kept.end());
-        ++nextToAdd;
-        added.notify_all();
-    });
-    if (cancel.isCancelled()) return std::nullopt;
+    std::vector<std::vector<PackedPair>> batches;
+    std::vector<SimilarPair> withVision;
+    const auto proposed = forEachPair(
+        result.features, result.pictures, withFeaturePrint, cancel,
+        [&](std::span<const SimilarPair> batch) {
+            std::vector<PackedPair> packed;
+            packed.reserve(batch.size());
+            std::vector<SimilarPair> rest;
+            for (const auto& pair : batch)
+                if (const auto p = PackedPair::of(pair)) packed.push_back(*p);
+                else rest.push_back(pair);
+            std::lock_guard lock(mutex);
+            batches.push_back(std::move(packed));
+            withVision.insert(withVision.end(), rest.begin(), rest.end());
+        },
+        moreProposals);
+    if (!proposed) return std::nullopt;
+    result.candidatesProposed = *proposed;
 
-    // Then the feature prints: their verdict on the recorded pairs, and the pairs of pictures
-    // that share corners though their hashes are far apart (crops).
+    std::vector<std::size_t> starts(result.pictures.size() + 1, 0);
+    for (const auto& batch : batches)
+        for (const auto& p : batch) ++starts[p.a + 1];
+    for (const auto& pair : withVision) ++starts[static_cast<std::size_t>(pair.a) + 1];
+    std::partial_sum(starts.begin(), starts.end(), starts.begin());
+    result.pairs.resize(starts.back());
+    std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
+    for (auto& batch : batches) {
+        for (const auto& p : batch) result.pairs[next[p.a]++] = p.unpacked();
+        std::vector<PackedPair>().swap(batch);
+    }
+    for (const auto& pair : withVision) result.pairs[next[static_cast<std::size_t>(pair.a)]++] = pair;
+    const auto bySecond = [](const SimilarPair& x, const SimilarPair& y) { return x.b < y.b; };
+    for (std::size_t first = 0; first + 1 < starts.size(); ++first)
+        std::sort(result.pairs.begin() + static_cast<std::ptrdiff_t>(starts[first]),
+                  result.pairs.begin() + static_cast<std::ptrdiff_t>(starts[first + 1]), bySecond);
+
+    // Then the feature prints: their verdict on the kept pairs, and the pairs of pictures that
+    // share corners though their hashes are far apart (crops). Neighbours already kept are not
+    // evaluated again, so only the others count as further candidates.
     const auto neighbours = FeatureNeighbours::proposals(result.features, &cancel);
-    for (const auto& [first, second] : neighbours)
-        if (!std::binary_search(candidates.begin(), candidates.end(), pack(first, second, false)) &&
-            !std::binary_search(candidates.begin(), candidates.end(), pack(first, second, true)))
-            ++result.candidatesProposed;
+    if (cancel.isCancelled()) return std::nullopt;
+    const auto byPictures = [](const SimilarPair& pair, const std::pair<std::uint32_t, std::uint32_t>& n) {
+        return std::pair(pair.a, pair.b) < std::pair<std::int64_t, std::int64_t>(n.first, n.second);
+    };
+    for (const auto& neighbour : neighbours) {
+        const auto at = std::lower_bound(result.pairs.begin(), result.pairs.end(), neighbour, byPictures);
+        if (at == result.pairs.end() || at->a != neighbour.first || at->b != neighbour.second) ++result.candidatesProposed;
+    }
     auto judged = PairsByFeaturePrint::withPrints(std::move(result.pairs), neighbours, result.features, cancel);
     if (!judged) return std::nullopt;
     result.pairs = std::move(*judged);

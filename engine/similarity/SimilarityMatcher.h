@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace vp {
@@ -50,15 +51,36 @@ struct CandidatePair {
 /// Shots this close in one folder are always compared, whatever their hashes.
 inline constexpr double timeNeighbourSeconds = 60.0;
 
+/// One more source of candidate pairs beside the hash bands and the capture times, for instance
+/// nearest neighbours in another feature space: pairs of measured pictures in any order, each
+/// pair once or more. A pair the bands or the capture times propose too is evaluated once, as
+/// theirs; any other is evaluated as a band proposal is.
+using ProposalSource = std::function<std::vector<CandidatePair>(const std::vector<std::optional<ImageFeatures>>&,
+                                                                const std::vector<PhotoAsset>&)>;
+
 /// Measures and compares the pictures. Absent when cancelled (the cache is then not saved).
 std::optional<SimilarityIndex> index(const std::vector<PhotoAsset>& pictures, FeatureCache* cache,
                                      WithFeaturePrint withFeaturePrint, const FeatureReader& read,
-                                     const CancellationFlag& cancel, const Progress& progress);
+                                     const CancellationFlag& cancel, const Progress& progress,
+                                     const ProposalSource& moreProposals = nullptr);
 
 /// The comparing half of `index`, for features already measured (absent where unmeasured): the
 /// candidates and their evaluation. Absent when cancelled.
 std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::vector<std::optional<ImageFeatures>> features,
-                                       WithFeaturePrint withFeaturePrint, const CancellationFlag& cancel);
+                                       WithFeaturePrint withFeaturePrint, const CancellationFlag& cancel,
+                                       const ProposalSource& moreProposals = nullptr);
+
+/// Receives kept pairs a batch at a time, from up to four worker threads at once.
+using PairSink = std::function<void(std::span<const SimilarPair>)>;
+
+/// Proposes the candidates `compare` proposes and evaluates each as soon as it is proposed,
+/// handing the kept pairs to `kept` in no particular order. Holds neither the candidates nor the
+/// pairs, so its memory stays that of the pictures however many pairs there are. Returns how many
+/// candidates were evaluated; absent when cancelled.
+std::optional<std::int64_t> forEachPair(const std::vector<std::optional<ImageFeatures>>& features,
+                                        const std::vector<PhotoAsset>& pictures, WithFeaturePrint withFeaturePrint,
+                                        const CancellationFlag& cancel, const PairSink& kept,
+                                        const ProposalSource& moreProposals = nullptr);
 
 /// Pairs worth evaluating, sorted by (first, second): pictures whose hashes agree exactly in at
 /// least one byte position in some orientation and lie within the candidate distance, and, when

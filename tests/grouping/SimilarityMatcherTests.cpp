@@ -1,5 +1,6 @@
 #include "GroupingFixtures.h"
 
+#include "engine/scan/ExactMatcher.h"
 #include "engine/similarity/BandIndex.h"
 #include "engine/similarity/FaceCheck.h"
 #include "engine/similarity/QualityScore.h"
@@ -183,18 +184,64 @@ INSTANTIATE_TEST_SUITE_P(Hashes, ExhaustiveSearch, ::testing::Values(false, true
 
 // The index evaluates every candidate, from its compact sketches where the records fit them and
 // from the records where they do not, and keeps the pairs in candidate order.
+/// What evaluating every candidate one by one, in candidate order, keeps.
+std::vector<SimilarPair> evaluatedOneByOne(const std::vector<std::optional<ImageFeatures>>& features,
+                                           const std::vector<SimilarityMatcher::CandidatePair>& candidates) {
+    std::vector<SimilarPair> kept;
+    for (const auto& candidate : candidates) {
+        const auto& a = features[static_cast<std::size_t>(candidate.first)];
+        const auto& b = features[static_cast<std::size_t>(candidate.second)];
+        if (a && b)
+            if (auto pair = SimilarityMatcher::evaluate(candidate, *a, *b, {}, {})) kept.push_back(*pair);
+    }
+    return kept;
+}
+
 TEST(MatcherCompare, KeepsWhatEvaluatingEachCandidateKeepsInCandidateOrder) {
     const RandomIndex index = randomIndex(true, 7);
-    std::vector<SimilarPair> expected;
-    for (const auto& candidate : SimilarityMatcher::candidatePairs(index.features, index.pictures, true))
-        if (auto pair = SimilarityMatcher::evaluate(candidate, *index.features[static_cast<std::size_t>(candidate.first)],
-                                                    *index.features[static_cast<std::size_t>(candidate.second)], {}, {}))
-            expected.push_back(*pair);
+    const auto candidates = SimilarityMatcher::candidatePairs(index.features, index.pictures, true);
+    const auto expected = evaluatedOneByOne(index.features, candidates);
     CancellationFlag cancel;
     const auto compared = SimilarityMatcher::compare(index.pictures, index.features, WithFeaturePrint::no, cancel);
     ASSERT_TRUE(compared);
     EXPECT_GT(expected.size(), 300u);
     EXPECT_EQ(compared->pairs, expected);
+    EXPECT_EQ(compared->candidatesProposed, static_cast<std::int64_t>(candidates.size()));
+}
+
+TEST(MatcherCompare, RealPhotosGetTheCandidatesAndPairsOfTheCandidateList) {
+    // The sample photos (copies, versions, a burst) and two real bursts, measured from their files.
+    CancellationFlag cancel;
+    const ScanResult scan = ExactMatcher::scan({VP_SAMPLES_DIR, VP_TEST_DATA_DIR}, true, std::nullopt, {}, cancel, nullptr);
+    ASSERT_GE(scan.pictures.size(), 20u);
+    const auto index = SimilarityMatcher::index(scan.pictures, nullptr, WithFeaturePrint::no, nullptr, cancel, nullptr);
+    ASSERT_TRUE(index);
+    const auto candidates = SimilarityMatcher::candidatePairs(index->features, index->pictures, true);
+    EXPECT_EQ(index->candidatesProposed, static_cast<std::int64_t>(candidates.size()));
+    EXPECT_EQ(index->pairs, evaluatedOneByOne(index->features, candidates));
+    EXPECT_GT(index->pairs.size(), 30u);
+}
+
+TEST(MatcherCompare, AnotherProposalSourceAddsOnlyPairsNoOtherSourceProposed) {
+    // b shares no byte with a (never a band proposal) though it lies 8 bits away; c is a shot a
+    // second after a (a time neighbour); d is a's near copy (a band proposal).
+    std::vector<std::optional<ImageFeatures>> features{measured(0, 0.0), measured(0x0101010101010101ULL),
+                                                       measured(~0ULL, 1.0), measured(0x3)};
+    const auto shots = pictures(4);
+    std::int64_t asked = 0;
+    const SimilarityMatcher::ProposalSource more = [&](const auto& given, const auto&) {
+        asked += static_cast<std::int64_t>(given.size());
+        return std::vector<CandidatePair>{{1, 0, false}, {0, 1, false}, {0, 2, false}, {3, 0, false}};
+    };
+    CancellationFlag cancel;
+    const auto without = SimilarityMatcher::compare(shots, features, WithFeaturePrint::no, cancel);
+    const auto with = SimilarityMatcher::compare(shots, features, WithFeaturePrint::no, cancel, more);
+    ASSERT_TRUE(without && with);
+    EXPECT_EQ(asked, 4);
+    EXPECT_EQ(with->candidatesProposed, without->candidatesProposed + 1);
+    std::vector<std::pair<std::int64_t, std::int64_t>> pairsWith;
+    for (const auto& pair : with->pairs) pairsWith.emplace_back(pair.a, pair.b);
+    EXPECT_EQ(pairsWith, (std::vector<std::pair<std::int64_t, std::int64_t>>{{0, 1}, {0, 3}}));
 }
 
 class MatcherWithCache : public ::testing::Test {
