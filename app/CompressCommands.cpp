@@ -394,21 +394,6 @@ std::string shownItem(const std::string& name, const std::string& path) {
     return displayable(name) + " (" + displayable(path) + ")";
 }
 
-/// Why the library cannot be compressed in, naming it as given; none when it can.
-std::optional<std::string> libraryRefusal(const std::string& database) {
-    switch (ShotwellLibrary::access(database)) {
-    case Access::granted: {
-        const auto problem = ShotwellLibrary::problem(database);
-        return problem ? std::optional(displayable(*problem)) : std::nullopt;
-    }
-    case Access::notAsked: return "No Shotwell library at " + displayable(database) + ".";
-    case Access::denied: return "The Shotwell library at " + displayable(database) + " cannot be read.";
-    case Access::restricted:
-        return "The Shotwell library at " + displayable(database) + " can be read but not changed, so nothing could be replaced.";
-    }
-    return std::nullopt;
-}
-
 void printLibraryPlan(const MediaScan& scan, const Options& options, const CompressionPlan& plan,
                       const LibraryLivePlan& stills) {
     if (options.videos) {
@@ -464,9 +449,10 @@ void printLibraryReport(const CompressionReport& report, const std::map<std::str
 int compressLibrary(const Options& options) {
     const std::string database =
         LibraryClean::databaseFor(options.folders.empty() ? std::nullopt : std::optional(options.folders.front()));
-    if (const auto refusal = libraryRefusal(database)) {
+    const Access access = ShotwellLibrary::access(database);
+    if (const auto refusal = LibraryClean::refusal(access, database, "replaced")) {
         std::fprintf(stderr, "%s\n", refusal->c_str());
-        return refused;
+        return LibraryClean::refusalStatus(access);
     }
     // Said before the long part: the library is only changed while Shotwell is closed.
     if (!options.dryRun && ShotwellLibrary::isShotwellRunning(database)) {

@@ -19,10 +19,8 @@ std::string databaseFor(const std::optional<std::string>& given) {
     return path;
 }
 
-std::optional<std::string> open(PhotoCleanupModel& model, const std::string& database) {
-    model.useShotwellLibrary(database);
-    model.setScope(Scope::photosLibrary);
-    switch (model.libraryAccess()) {
+std::optional<std::string> refusal(Access access, const std::string& database, std::string_view unchanged) {
+    switch (access) {
     case Access::granted: {
         const auto problem = ShotwellLibrary::problem(database);
         return problem ? std::optional(displayable(*problem)) : std::nullopt;
@@ -30,9 +28,16 @@ std::optional<std::string> open(PhotoCleanupModel& model, const std::string& dat
     case Access::notAsked: return "No Shotwell library at " + displayable(database) + ".";
     case Access::denied: return "The Shotwell library at " + displayable(database) + " cannot be read.";
     case Access::restricted:
-        return "The Shotwell library at " + displayable(database) + " can be read but not changed, so nothing could be tagged.";
+        return "The Shotwell library at " + displayable(database) + " can be read but not changed, so nothing could be " +
+               std::string(unchanged) + ".";
     }
     return std::nullopt;
+}
+
+std::optional<std::string> open(PhotoCleanupModel& model, const std::string& database) {
+    model.useShotwellLibrary(database);
+    model.setScope(Scope::photosLibrary);
+    return refusal(model.libraryAccess(), database, "tagged");
 }
 
 std::string shown(const PhotoAsset& picture) { return displayable(picture.name()) + " (" + displayable(picture.path) + ")"; }

@@ -6,11 +6,13 @@
 
 #include "engine/cleanup/CleanupPlan.h"
 #include "engine/common/Json.h"
+#include "engine/library/PhotoLibrary.h"
 #include "engine/library/ReviewAlbum.h"
 #include "engine/scan/PhotoAsset.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vp {
@@ -25,6 +27,14 @@ inline constexpr std::string_view shotwellWord = "shotwell";
 /// The photo.db that `given` names: Shotwell's default one for "shotwell" (or nothing given),
 /// else the file at that path, or the photo.db inside a folder given.
 std::string databaseFor(const std::optional<std::string>& given);
+
+/// Why the library at `database` cannot be used, naming it as given; `unchanged` ends the
+/// sentence for one that can be read but not written ("tagged", "replaced"). None when it can.
+std::optional<std::string> refusal(Access access, const std::string& database, std::string_view unchanged);
+
+/// A library that is not there is a mistyped argument (status 2); one that is there but cannot be
+/// used is a refusal (status 3).
+inline int refusalStatus(Access access) { return access == Access::notAsked ? 2 : 3; }
 
 /// Points the model at the library and switches to its scope; the one-line reason when it cannot
 /// be scanned, naming the database as given.

@@ -609,9 +609,10 @@ std::optional<int> chooseLibrary(const Options& options, Session& session, Clean
     document.json["roots"] = std::vector<std::string>{database};
     session.cooperate();
     if (const auto refusal = LibraryClean::open(session.model, database)) {
-        finish("refused", *refusal, {});
-        if (options.json) std::fprintf(stderr, "%s\n", refusal->c_str());
-        return usage;
+        // Like every refusal, on standard error; the JSON document says it too.
+        if (options.json) finish("refused", *refusal, {});
+        std::fprintf(stderr, "%s\n", refusal->c_str());
+        return LibraryClean::refusalStatus(session.model.libraryAccess());
     }
     return std::nullopt;
 }

@@ -29,6 +29,18 @@ refused "history takes no folders or names: ." history .
 refused "--preset takes conservative, balanced or broad, not braod" clean --preset=braod .
 refused "clean --json needs --yes or --dry-run: it never asks." clean --json .
 refused "--protect needs a value (velmo-pristel clean --help)" clean . --protect
+refused "No Shotwell library at $HOME/shotwel.db." clean --library "$HOME/shotwel.db"
+refused "No Shotwell library at $HOME/shotwel.db." compress --library "$HOME/shotwel.db"
+
+# ---- A library that is there but is no database is refused (status 3), by both commands.
+printf 'not a database' >"$work/photo.db"
+for command in clean compress; do
+    status=0
+    "$program" $command --library "$work/photo.db" --yes >"$work/junk.out" 2>"$work/junk.err" || status=$?
+    [[ $status == 3 && ! -s "$work/junk.out" ]] || fail "$command of a damaged library exited $status"
+    grep -q "^The Shotwell library at $work/photo.db could not be read" "$work/junk.err" ||
+        fail "$command of a damaged library: $(cat "$work/junk.err")"
+done
 
 # "--" ends the options: a folder whose name begins with a hyphen is a folder.
 mkdir -p "$work/-odd"

@@ -42,7 +42,16 @@ std::int64_t lastRow(const std::string& database, const std::string& table) {
 
 ShotwellProcess::ShotwellProcess(const std::string& home, int attempt) : m_home(home) {
     // A display number of this process's own: two "xvfb-run -a" started at once can pick the same.
-    const std::string display = std::to_string(200 + (::getpid() * 7 + attempt * 131) % 700);
+    // One whose lock a killed server left behind is passed over: a new server may take that
+    // lock's recycled process number for a live server and refuse to start.
+    int number = 200 + (::getpid() * 7 + attempt * 131) % 700;
+    for (int tries = 0; tries < 700; ++tries, number = 200 + (number - 200 + 1) % 700) {
+        struct stat taken {};
+        if (::stat(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), &taken) != 0 &&
+            ::stat(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), &taken) != 0)
+            break;
+    }
+    const std::string display = std::to_string(number);
     const std::string log = home + "/shotwell-output.log";
     m_pid = ::fork();
     if (m_pid != 0) {
