@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <functional>
 #include <mutex>
 #include <pthread.h>
 #include <thread>
@@ -154,6 +155,24 @@ void endProgress() {
     if (terminal) std::fputs("\r\033[K", stderr);
 }
 
+/// Runs a media scan with its progress line, Ctrl-C cancelling it; none, said on standard
+/// error, when it was cancelled.
+std::optional<MediaScan> scanWithProgress(
+    const std::function<MediaScan(const CancellationFlag&, const MediaScanner::Progress&)>& scan) {
+    CancellationFlag cancel;
+    Signals::take().watch(&cancel);
+    std::mutex shownLock;
+    MediaScan result = scan(cancel, [&](std::int64_t done, std::int64_t total) {
+        std::lock_guard lock(shownLock);
+        showProgress("Examining videos: " + std::to_string(done) + " of " + std::to_string(total));
+    });
+    endProgress();
+    Signals::take().watch(nullptr);
+    if (!result.cancelled) return result;
+    std::fputs("The scan was cancelled; nothing was changed.\n", stderr);
+    return std::nullopt;
+}
+
 std::string shown(const std::string& path) { return displayable(path); }
 
 std::string videoLine(const VideoItem& video) {
@@ -271,23 +290,16 @@ int compress(const Options& options) {
     const VideoCompressor videos = compressor();
     videos.recoverInterrupted();
 
-    CancellationFlag scanCancel;
-    Signals::take().watch(&scanCancel);
-    std::mutex shownLock;
-    const MediaScan scan = MediaScanner::scan(roots, options.videos, scanCancel, [&](std::int64_t done, std::int64_t total) {
-        std::lock_guard lock(shownLock);
-        showProgress("Examining videos: " + std::to_string(done) + " of " + std::to_string(total));
+    const auto scanned = scanWithProgress([&](const CancellationFlag& cancel, const MediaScanner::Progress& progress) {
+        return MediaScanner::scan(roots, options.videos, cancel, progress);
     });
-    endProgress();
-    Signals::take().watch(nullptr);
-    if (scan.cancelled) {
-        std::fputs("The scan was cancelled; nothing was changed.\n", stderr);
-        return declined;
-    }
+    if (!scanned) return declined;
+    const MediaScan& scan = *scanned;
     ImageScan images{scan.roots, {}, 0};
     if (options.images) {
         CancellationFlag imageCancel;
         Signals::take().watch(&imageCancel);
+        std::mutex shownLock;
         const ScanResult pictures = ExactMatcher::scan(scan.roots, true, std::nullopt, {}, imageCancel, {});
         images = ImageScanner::scan(pictures.pictures, scan.roots, imageCancel, [&](std::int64_t done, std::int64_t total) {
             std::lock_guard lock(shownLock);
@@ -462,19 +474,11 @@ int compressLibrary(const Options& options) {
     Signals::take();
     ShotwellLibrary library(database);
 
-    CancellationFlag scanCancel;
-    Signals::take().watch(&scanCancel);
-    std::mutex shownLock;
-    const MediaScan scan = LibraryMediaScanner::scan(library, options.videos, scanCancel, [&](std::int64_t done, std::int64_t total) {
-        std::lock_guard lock(shownLock);
-        showProgress("Examining videos: " + std::to_string(done) + " of " + std::to_string(total));
+    const auto scanned = scanWithProgress([&](const CancellationFlag& cancel, const MediaScanner::Progress& progress) {
+        return LibraryMediaScanner::scan(library, options.videos, cancel, progress);
     });
-    endProgress();
-    Signals::take().watch(nullptr);
-    if (scan.cancelled) {
-        std::fputs("The scan was cancelled; nothing was changed.\n", stderr);
-        return declined;
-    }
+    if (!scanned) return declined;
+    const MediaScan& scan = *scanned;
     const auto now = std::chrono::system_clock::now();
     const CompressionPlan plan(options.videos ? scan.videos : std::vector<VideoItem>{}, scan.roots, now);
     const LibraryLivePlan stills{Uuid::random(), options.livePhotos ? scan.livePairs : std::vector<LivePhotoPair>{}};
