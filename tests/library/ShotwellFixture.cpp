@@ -126,7 +126,11 @@ std::optional<std::string> makeShotwellDatabaseOnce(const std::string& home, int
         struct stat status {};
         if (::stat(database.c_str(), &status) != 0) continue;
         try {
-            if (queryInteger(database, "SELECT COUNT(*) FROM VersionTable") < 1) continue;
+            // Its version row comes before the other tables: wait for every table the tests fill.
+            if (queryInteger(database, "SELECT COUNT(*) FROM VersionTable") < 1 ||
+                queryInteger(database, "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                                       "('PhotoTable', 'VideoTable', 'TagTable', 'EventTable')") < 4)
+                continue;
         } catch (const std::exception&) {
             continue; // still being made
         }
