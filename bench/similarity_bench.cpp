@@ -18,7 +18,7 @@
 //   similarity-bench fit HASHES MODEL fits the hash model to those hashes and compares what it
 //                                     draws with them and with uniform bits. scale and
 //                                     proposals take the MODEL file as their last argument.
-//   similarity-bench pairs FOLDER     every recorded pair of the folder's pictures.
+//   similarity-bench pairs FOLDER...  every recorded pair of the folders' pictures.
 //   similarity-bench check FOLDER     whether the index of the folder's pictures holds exactly the
 //                                     candidates of the candidate list and the pairs that
 //                                     evaluating them one by one keeps.
@@ -217,14 +217,17 @@ int distances(const std::string& folder) {
 }
 
 /// Every recorded pair of the folder's pictures, with their names and capture times.
-int pairs(const std::string& folder) {
+int pairs(const std::vector<std::string>& folders) {
+    const std::string folder = folders.front();
     CancellationFlag cancel;
-    const ScanResult scan = ExactMatcher::scan({folder}, true, std::nullopt, {}, cancel, nullptr);
-    const auto index = SimilarityMatcher::index(scan.pictures, nullptr, WithFeaturePrint::no, nullptr, cancel, nullptr);
+    const ScanResult scan = ExactMatcher::scan(folders, true, std::nullopt, {}, cancel, nullptr);
+    const auto index = SimilarityMatcher::index(scan.pictures, nullptr, WithFeaturePrint::yes, nullptr, cancel, nullptr);
     const auto name = [&](std::int64_t i) { return index->pictures[static_cast<std::size_t>(i)].path.substr(folder.size()); };
     for (const auto& pair : index->pairs)
-        std::printf("%s %s distance %.0f detail %lld%s\n", name(pair.a).c_str(), name(pair.b).c_str(), pair.distance,
-                    static_cast<long long>(pair.detail), pair.shapesAgree ? "" : " shapes differ");
+        std::printf("%s | %s | distance %.1f detail %lld%s%s\n", name(pair.a).c_str(), name(pair.b).c_str(), pair.distance,
+                    static_cast<long long>(pair.detail), pair.shapesAgree ? "" : " shapes differ",
+                    pair.vision ? (" print " + std::to_string(*pair.vision)).c_str() : "");
+    std::printf("%zu pairs of %lld candidates\n", index->pairs.size(), static_cast<long long>(index->candidatesProposed));
     return 0;
 }
 
@@ -336,7 +339,7 @@ int main(int argc, char** argv) {
     if (mode == "fit" && argc > 3) return fit(argv[2], argv[3]);
     if (mode == "cache" && argc > 2) return cache(argv[2]);
     if (mode == "distances" && argc > 2) return distances(argv[2]);
-    if (mode == "pairs" && argc > 2) return pairs(argv[2]);
+    if (mode == "pairs" && argc > 2) return pairs(std::vector<std::string>(argv + 2, argv + argc));
     if (mode == "check" && argc > 2) return check(argv[2]);
     std::fputs("usage: similarity-bench scale N [SEED] [MODEL|uniform] | stream N [SEED] [MODEL|uniform] | proposals N [wide|popcount|portable] [SEED] "
                "[MODEL|uniform] | real-hashes LIST OUT [CROPS] | fit HASHES MODEL | cache FOLDER | distances FOLDER | "

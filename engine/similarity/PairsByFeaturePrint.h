@@ -12,12 +12,8 @@
 #include "FeatureExtractor.h"
 #include "SimilarityIndex.h"
 
-#include "engine/scan/CancellationFlag.h"
-
 #include <cstdint>
 #include <optional>
-#include <utility>
-#include <vector>
 
 namespace vp::PairsByFeaturePrint {
 
@@ -31,12 +27,7 @@ SimilarPair judged(SimilarPair pair, const PrintMatch& match);
 std::optional<SimilarPair> fromPrints(std::int64_t first, std::int64_t second, const ImageFeatures& a,
                                       const ImageFeatures& b, const PrintMatch& match);
 
-/// `pairs` (sorted by (a, b)) judged by the prints where both pictures have one, with the pairs
-/// `proposed` adds; sorted by (a, b). Proposals already among `pairs` are not evaluated again.
-/// Absent when cancelled.
-std::optional<std::vector<SimilarPair>> withPrints(std::vector<SimilarPair> pairs,
-                                                   const std::vector<std::pair<std::uint32_t, std::uint32_t>>& proposed,
-                                                   const std::vector<std::optional<ImageFeatures>>& features,
-                                                   const CancellationFlag& cancel);
+/// The two prints matched, when both pictures have a print that reads.
+std::optional<PrintMatch> match(const ImageFeatures& a, const ImageFeatures& b);
 
 } // namespace vp::PairsByFeaturePrint

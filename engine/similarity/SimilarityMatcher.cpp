@@ -137,6 +137,11 @@ std::optional<SimilarPair> evaluate(const CandidatePair& candidate, const ImageF
     return evaluateRecords(candidate, a, b, printA, printB);
 }
 
+bool recorded(const SimilarPair& pair, bool isTimeNeighbour) {
+    return (pair.shapesAgree && pair.distance <= SimilarityThresholds::broad) ||
+           (isTimeNeighbour && pair.distance <= SimilarityThresholds::seriesRelated);
+}
+
 std::optional<SimilarityIndex> index(const std::vector<PhotoAsset>& pictures, FeatureCache* cache,
                                      WithFeaturePrint withFeaturePrint, const FeatureReader& read,
                                      const CancellationFlag& cancel, const Progress& progress,
@@ -169,7 +174,7 @@ namespace {
 /// What evaluating a candidate reads, in arrays indexed by picture: the sketches (one block of
 /// memory each, rather than the records' scattered allocations), and where and when each
 /// picture was taken, so that whether two pictures are time neighbours is a comparison rather
-/// than a lookup. The feature prints speak later, on the kept pairs only.
+/// than a lookup.
 struct Evaluation {
     const std::vector<std::optional<ImageFeatures>>& features;
     std::vector<std::optional<HashSketch>> sketches;
@@ -203,14 +208,34 @@ struct Evaluation {
         return folder[a] >= 0 && folder[a] == folder[b] && (date[a] > date[b] ? date[a] - date[b] : date[b] - date[a]) <= window;
     }
 
-    std::optional<SimilarPair> operator()(std::size_t first, std::size_t second) const {
-        const CandidatePair candidate{static_cast<std::int64_t>(first), static_cast<std::int64_t>(second),
-                                      timeNeighbours(first, second)};
+    /// The pair as the hashes alone see it.
+    std::optional<SimilarPair> byHashes(const CandidatePair& candidate) const {
+        const auto first = static_cast<std::size_t>(candidate.first), second = static_cast<std::size_t>(candidate.second);
         if (sketches[first] && sketches[second])
             return evaluateRecords(candidate, *sketches[first], *sketches[second], noPrint, noPrint);
         if (features[first] && features[second])
             return evaluate(candidate, *features[first], *features[second], noPrint, noPrint);
         return std::nullopt;
+    }
+
+    /// The pair to record for the candidate {first, second}, first < second: the hashes' pair,
+    /// judged by the feature prints when it is a near one, and kept only when some grouping can
+    /// read it. A pair only the prints proposed is theirs alone to make.
+    std::optional<SimilarPair> operator()(std::size_t first, std::size_t second, bool printsOnly = false) const {
+        const CandidatePair candidate{static_cast<std::int64_t>(first), static_cast<std::int64_t>(second),
+                                      timeNeighbours(first, second)};
+        const auto& a = features[first];
+        const auto& b = features[second];
+        auto pair = printsOnly ? std::nullopt : byHashes(candidate);
+        // Pairs kept for bursts alone, further apart than any other candidate, are left to the hashes.
+        const bool near = pair && pair->distance <= static_cast<float>(SimilarityThresholds::candidateHamming);
+        if ((near || printsOnly) && a && b && a->featurePrint && b->featurePrint) {
+            if (const auto match = PairsByFeaturePrint::match(*a, *b))
+                pair = pair ? PairsByFeaturePrint::judged(*pair, *match)
+                            : PairsByFeaturePrint::fromPrints(candidate.first, candidate.second, *a, *b, *match);
+        }
+        if (!pair || !recorded(*pair, candidate.isTimeNeighbour)) return std::nullopt;
+        return pair;
     }
 };
 
@@ -250,7 +275,7 @@ std::optional<std::int64_t> forEachPair(const std::vector<std::optional<ImageFea
                                         const std::vector<PhotoAsset>& pictures, WithFeaturePrint withFeaturePrint,
                                         const CancellationFlag& cancel, const PairSink& kept,
                                         const ProposalSource& moreProposals) {
-    (void)withFeaturePrint; // the prints are compared after this pass, on the pairs worth it
+    (void)withFeaturePrint; // every print measured speaks, whoever asked for it
     const Evaluation evaluation(features, pictures);
     const auto members = bandMembers(features);
     std::vector<std::optional<BandIndex::Member>> member(features.size());
@@ -280,30 +305,43 @@ std::optional<std::int64_t> forEachPair(const std::vector<std::optional<ImageFea
                                });
     if (cancel.isCancelled()) return std::nullopt;
 
-    auto others = timeOnly(features, pictures, member);
-    if (moreProposals) {
-        std::vector<std::pair<std::size_t, std::size_t>> more;
-        for (const auto& c : moreProposals(features, pictures)) {
-            if (c.first == c.second || c.first < 0 || c.second < 0) continue;
-            const auto x = static_cast<std::size_t>(std::min(c.first, c.second));
-            const auto y = static_cast<std::size_t>(std::max(c.first, c.second));
-            if (y >= features.size() || !features[x] || !features[y] || evaluation.timeNeighbours(x, y)) continue;
-            if (member[x] && member[y] && BandIndex::proposed(*member[x], *member[y], SimilarityThresholds::candidateHamming))
-                continue;
-            more.emplace_back(x, y);
-        }
-        std::sort(more.begin(), more.end());
-        more.erase(std::unique(more.begin(), more.end()), more.end());
-        others.insert(others.end(), more.begin(), more.end());
-    }
-    candidates += static_cast<std::int64_t>(others.size());
+    // Then the pairs only the capture times, another source or the feature prints propose; the
+    // prints' proposals are few, and find the versions whose hashes lie far apart (crops).
+    const auto unproposed = [&](std::int64_t i, std::int64_t j) -> std::optional<std::pair<std::size_t, std::size_t>> {
+        if (i == j || i < 0 || j < 0) return std::nullopt;
+        const auto x = static_cast<std::size_t>(std::min(i, j)), y = static_cast<std::size_t>(std::max(i, j));
+        if (y >= features.size() || !features[x] || !features[y] || evaluation.timeNeighbours(x, y)) return std::nullopt;
+        if (member[x] && member[y] && BandIndex::proposed(*member[x], *member[y], SimilarityThresholds::candidateHamming))
+            return std::nullopt;
+        return std::pair{x, y};
+    };
+    const auto sortedOnce = [](std::vector<std::pair<std::size_t, std::size_t>>& pairs) {
+        std::sort(pairs.begin(), pairs.end());
+        pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    };
+    auto byHashes = timeOnly(features, pictures, member);
+    std::vector<std::pair<std::size_t, std::size_t>> more, byPrints;
+    if (moreProposals)
+        for (const auto& c : moreProposals(features, pictures))
+            if (const auto p = unproposed(c.first, c.second)) more.push_back(*p);
+    sortedOnce(more);
+    byHashes.insert(byHashes.end(), more.begin(), more.end());
+    for (const auto& [i, j] : FeatureNeighbours::proposals(features, &cancel))
+        if (const auto p = unproposed(i, j); p && !std::binary_search(more.begin(), more.end(), *p)) byPrints.push_back(*p);
+    if (cancel.isCancelled()) return std::nullopt;
+    sortedOnce(byPrints);
+    candidates += static_cast<std::int64_t>(byHashes.size() + byPrints.size());
     constexpr std::size_t chunk = 4096;
-    ExactMatcher::concurrentPerform((others.size() + chunk - 1) / chunk, &cancel, [&](std::size_t c) {
-        std::vector<SimilarPair> batch;
-        for (std::size_t k = c * chunk; k < std::min(others.size(), (c + 1) * chunk); ++k)
-            if (auto pair = evaluation(others[k].first, others[k].second)) batch.push_back(*pair);
-        if (!batch.empty()) kept(batch);
-    });
+    const auto evaluateAll = [&](const std::vector<std::pair<std::size_t, std::size_t>>& pairs, bool printsOnly) {
+        ExactMatcher::concurrentPerform((pairs.size() + chunk - 1) / chunk, &cancel, [&](std::size_t c) {
+            std::vector<SimilarPair> batch;
+            for (std::size_t k = c * chunk; k < std::min(pairs.size(), (c + 1) * chunk); ++k)
+                if (auto pair = evaluation(pairs[k].first, pairs[k].second, printsOnly)) batch.push_back(*pair);
+            if (!batch.empty()) kept(batch);
+        });
+    };
+    evaluateAll(byHashes, false);
+    evaluateAll(byPrints, true);
     if (cancel.isCancelled()) return std::nullopt;
     return candidates.load();
 }
@@ -359,21 +397,6 @@ std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::ve
         std::sort(result.pairs.begin() + static_cast<std::ptrdiff_t>(starts[first]),
                   result.pairs.begin() + static_cast<std::ptrdiff_t>(starts[first + 1]), bySecond);
 
-    // Then the feature prints: their verdict on the kept pairs, and the pairs of pictures that
-    // share corners though their hashes are far apart (crops). Neighbours already kept are not
-    // evaluated again, so only the others count as further candidates.
-    const auto neighbours = FeatureNeighbours::proposals(result.features, &cancel);
-    if (cancel.isCancelled()) return std::nullopt;
-    const auto byPictures = [](const SimilarPair& pair, const std::pair<std::uint32_t, std::uint32_t>& n) {
-        return std::pair(pair.a, pair.b) < std::pair<std::int64_t, std::int64_t>(n.first, n.second);
-    };
-    for (const auto& neighbour : neighbours) {
-        const auto at = std::lower_bound(result.pairs.begin(), result.pairs.end(), neighbour, byPictures);
-        if (at == result.pairs.end() || at->a != neighbour.first || at->b != neighbour.second) ++result.candidatesProposed;
-    }
-    auto judged = PairsByFeaturePrint::withPrints(std::move(result.pairs), neighbours, result.features, cancel);
-    if (!judged) return std::nullopt;
-    result.pairs = std::move(*judged);
     return result;
 }
 

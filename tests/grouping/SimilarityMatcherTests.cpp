@@ -3,6 +3,8 @@
 #include "engine/scan/ExactMatcher.h"
 #include "engine/similarity/BandIndex.h"
 #include "engine/similarity/FaceCheck.h"
+#include "engine/similarity/FeatureNeighbours.h"
+#include "engine/similarity/PairsByFeaturePrint.h"
 #include "engine/similarity/QualityScore.h"
 #include "engine/similarity/SimilarityMatcher.h"
 
@@ -183,16 +185,20 @@ INSTANTIATE_TEST_SUITE_P(Hashes, ExhaustiveSearch, ::testing::Values(false, true
                          [](const auto& info) { return info.param ? "crowded" : "uniform"; });
 
 // The index evaluates every candidate, from its compact sketches where the records fit them and
-// from the records where they do not, and keeps the pairs in candidate order.
-/// What evaluating every candidate one by one, in candidate order, keeps.
+// from the records where they do not, and keeps in candidate order the pairs a grouping can read.
+/// What evaluating every candidate one by one, in candidate order, keeps, and records when
+/// `readableOnly`.
 std::vector<SimilarPair> evaluatedOneByOne(const std::vector<std::optional<ImageFeatures>>& features,
-                                           const std::vector<SimilarityMatcher::CandidatePair>& candidates) {
+                                           const std::vector<SimilarityMatcher::CandidatePair>& candidates,
+                                           bool readableOnly = true) {
     std::vector<SimilarPair> kept;
     for (const auto& candidate : candidates) {
         const auto& a = features[static_cast<std::size_t>(candidate.first)];
         const auto& b = features[static_cast<std::size_t>(candidate.second)];
         if (a && b)
-            if (auto pair = SimilarityMatcher::evaluate(candidate, *a, *b, {}, {})) kept.push_back(*pair);
+            if (auto pair = SimilarityMatcher::evaluate(candidate, *a, *b, {}, {});
+                pair && (!readableOnly || SimilarityMatcher::recorded(*pair, candidate.isTimeNeighbour)))
+                kept.push_back(*pair);
     }
     return kept;
 }
@@ -205,8 +211,34 @@ TEST(MatcherCompare, KeepsWhatEvaluatingEachCandidateKeepsInCandidateOrder) {
     const auto compared = SimilarityMatcher::compare(index.pictures, index.features, WithFeaturePrint::no, cancel);
     ASSERT_TRUE(compared);
     EXPECT_GT(expected.size(), 300u);
+    EXPECT_LT(expected.size(), evaluatedOneByOne(index.features, candidates, false).size());
     EXPECT_EQ(compared->pairs, expected);
     EXPECT_EQ(compared->candidatesProposed, static_cast<std::int64_t>(candidates.size()));
+}
+
+TEST(MatcherCompare, RecordsOnlyThePairsAGroupingCanRead) {
+    // 0-1: 18 bits apart, shot an hour apart: proposed and evaluated, but beyond every preset and
+    // no burst, so not recorded. 2-3: 30 bits apart, a second apart in one folder: recorded for
+    // series. 4-5: 16 bits, as far as the broadest preset reaches. 6-7: 10 bits but one is
+    // upright and the other not: no preset accepts differing shapes.
+    // Each pair's hashes share no byte with another pair's, so only the four pairs are proposed.
+    const auto base = [](std::uint64_t byte) { return 0x0101010101010101ULL * byte; };
+    const auto flipped = [](std::uint64_t hash, int bits) { return hash ^ ((1ULL << bits) - 1); };
+    std::vector<std::optional<ImageFeatures>> features{
+        measured(base(0x10), 0.0),       measured(flipped(base(0x10), 18), 3600.0),
+        measured(base(0x21), 7200.0),    measured(flipped(base(0x21), 30), 7201.0),
+        measured(base(0x32), 20000.0),   measured(flipped(base(0x32), 16)),
+        measured(base(0x43), 30000.0),   measured({flipped(base(0x43), 10), flipped(base(0x43), 10), flipped(base(0x43), 10),
+                                                   flipped(base(0x43), 10)}, std::nullopt, 300, 400)};
+    CancellationFlag cancel;
+    const auto index = SimilarityMatcher::compare(pictures(features.size()), features, WithFeaturePrint::no, cancel);
+    ASSERT_TRUE(index);
+    std::vector<std::pair<std::int64_t, std::int64_t>> recorded;
+    for (const auto& pair : index->pairs) recorded.emplace_back(pair.a, pair.b);
+    EXPECT_EQ(recorded, (std::vector<std::pair<std::int64_t, std::int64_t>>{{2, 3}, {4, 5}}));
+    EXPECT_EQ(index->candidatesProposed, 4); // every proposal counts, recorded or not
+    EXPECT_EQ(index->series(SimilarityThresholds::seriesWindow, SimilarityThresholds::seriesRelated).size(), 1u);
+    EXPECT_EQ(index->groups(SimilarityPreset::broad).size(), 1u);
 }
 
 TEST(MatcherCompare, RealPhotosGetTheCandidatesAndPairsOfTheCandidateList) {
@@ -220,6 +252,57 @@ TEST(MatcherCompare, RealPhotosGetTheCandidatesAndPairsOfTheCandidateList) {
     EXPECT_EQ(index->candidatesProposed, static_cast<std::int64_t>(candidates.size()));
     EXPECT_EQ(index->pairs, evaluatedOneByOne(index->features, candidates));
     EXPECT_GT(index->pairs.size(), 30u);
+}
+
+/// Every evaluated pair recorded, as an index did before it kept only what a grouping reads: each
+/// candidate's pair judged by the feature prints when within the candidate distance, and the
+/// pairs only the prints propose when they show one photo.
+std::vector<SimilarPair> everyPairJudged(const SimilarityIndex& index) {
+    const auto candidates = SimilarityMatcher::candidatePairs(index.features, index.pictures, true);
+    std::set<std::pair<std::int64_t, std::int64_t>> proposed;
+    std::vector<SimilarPair> pairs;
+    for (auto pair : evaluatedOneByOne(index.features, candidates, false)) {
+        const auto& a = *index.features[static_cast<std::size_t>(pair.a)];
+        const auto& b = *index.features[static_cast<std::size_t>(pair.b)];
+        if (pair.distance <= SimilarityThresholds::candidateHamming)
+            if (const auto match = PairsByFeaturePrint::match(a, b)) pair = PairsByFeaturePrint::judged(pair, *match);
+        pairs.push_back(pair);
+    }
+    for (const auto& c : candidates) proposed.emplace(c.first, c.second);
+    for (const auto& [first, second] : FeatureNeighbours::proposals(index.features, nullptr)) {
+        if (proposed.contains({first, second})) continue;
+        const auto& a = *index.features[first];
+        const auto& b = *index.features[second];
+        if (const auto match = PairsByFeaturePrint::match(a, b))
+            if (auto pair = PairsByFeaturePrint::fromPrints(first, second, a, b, *match)) pairs.push_back(*pair);
+    }
+    std::sort(pairs.begin(), pairs.end(), [](const auto& x, const auto& y) { return std::pair(x.a, x.b) < std::pair(y.a, y.b); });
+    return pairs;
+}
+
+TEST(MatcherCompare, RecordingOnlyReadablePairsChangesNoGroupOfRealPhotos) {
+    // The samples (copies, versions, crops, a burst), other shots of one subject, crops and two
+    // real bursts, with their feature prints.
+    CancellationFlag cancel;
+    const ScanResult scan = ExactMatcher::scan({VP_SAMPLES_DIR, VP_TEST_DATA_DIR}, true, std::nullopt, {}, cancel, nullptr);
+    const auto index = SimilarityMatcher::index(scan.pictures, nullptr, WithFeaturePrint::yes, nullptr, cancel, nullptr);
+    ASSERT_TRUE(index);
+    SimilarityIndex everything = *index;
+    everything.pairs = everyPairJudged(*index);
+    ASSERT_GT(everything.pairs.size(), index->pairs.size()); // some pairs are not recorded...
+    for (const auto& pair : index->pairs) { // ...and those recorded are judged alike
+        const auto same = std::find_if(everything.pairs.begin(), everything.pairs.end(),
+                                       [&](const SimilarPair& p) { return p.a == pair.a && p.b == pair.b; });
+        ASSERT_NE(same, everything.pairs.end());
+        EXPECT_EQ(*same, pair);
+    }
+    for (const auto preset : {SimilarityPreset::conservative, SimilarityPreset::balanced, SimilarityPreset::broad}) {
+        EXPECT_EQ(index->groups(preset), everything.groups(preset)) << rawValue(preset);
+        EXPECT_FALSE(index->groups(preset).empty());
+    }
+    const auto series = index->series(SimilarityThresholds::seriesWindow, SimilarityThresholds::seriesRelated);
+    EXPECT_EQ(series, everything.series(SimilarityThresholds::seriesWindow, SimilarityThresholds::seriesRelated));
+    EXPECT_GE(series.size(), 3u);
 }
 
 TEST(MatcherCompare, AnotherProposalSourceAddsOnlyPairsNoOtherSourceProposed) {
