@@ -9,8 +9,8 @@
 # street recording vtest.avi, 40 seeded crops of each. The fit prints how the model's hashes
 # compare with the real ones and with uniform bits.
 # Then, for each kind of hash: the whole comparing pass that builds an index (candidates,
-# evaluation, every pair kept) at 100,000 pictures, median of three runs; and the same proposal
-# and evaluation streamed at 1,000,000, the kept pairs counted rather than held, once.
+# evaluation, the pairs a grouping can read kept) at 100,000 pictures, median of three runs; and
+# the same at 1,000,000, once.
 set -euo pipefail
 seed=${1:-7}
 cd "$(dirname "$0")/.."
@@ -50,11 +50,17 @@ EOF
     "$bench" fit "$models/scenes.tsv" "$model"
 fi
 
+# Each run under /usr/bin/time: wall and CPU seconds and the peak resident memory of the whole
+# process, the pictures included.
+timed() {
+    /usr/bin/time -f '  (%e s wall, %U s user + %S s system CPU, peak RSS %M KiB)' "$@" 2>&1
+}
 median_of_three() { # prints the run with the median time of three
-    for run in 1 2 3; do "$@" | grep pictures; done | sort -t: -k2 -n | sed -n 2p
+    for run in 1 2 3; do timed "$@" | grep -v '^  then' | paste -sd' '; done | sort -t: -k2 -n | sed -n 2p
 }
 for hashes in "$model" uniform; do
     echo "hashes: $hashes (load average $(cut -d' ' -f1-3 /proc/loadavg))"
     median_of_three "$bench" scale 100000 "$seed" "$hashes"
-    "$bench" stream 1000000 "$seed" "$hashes"
+    timed "$bench" stream 1000000 "$seed" "$hashes"
 done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

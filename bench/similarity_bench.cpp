@@ -5,9 +5,9 @@
 //                                     and pair evaluation (the comparing half of an index, the
 //                                     features given) and reports peak memory.
 //   similarity-bench stream N [SEED] [MODEL]
-//                                     the same pictures proposed and evaluated as the index does,
-//                                     the kept pairs counted instead of held: memory stays that
-//                                     of the pictures however many pairs there are.
+//                                     the same pictures proposed and evaluated into an index,
+//                                     which holds only the pairs a grouping can read: its peak
+//                                     memory is the pictures' and that index's.
 //   similarity-bench proposals N [LOOP] [SEED]
 //                                     the band pass alone on the same pictures, counting the
 //                                     proposals without keeping them, with the comparison loop
@@ -21,7 +21,7 @@
 //   similarity-bench pairs FOLDER...  every recorded pair of the folders' pictures.
 //   similarity-bench check FOLDER     whether the index of the folder's pictures holds exactly the
 //                                     candidates of the candidate list and the pairs that
-//                                     evaluating them one by one keeps.
+//                                     evaluating them one by one keeps and records.
 //   similarity-bench cache FOLDER     indexes the folder's pictures twice with one feature cache
 //                                     in a temporary file; the second pass reads nothing.
 //   similarity-bench distances FOLDER how near the folder's pictures come to each other: the
@@ -120,25 +120,22 @@ int scale(std::size_t count, unsigned seed, const bench::HashModel* model) {
     return 0;
 }
 
-/// Candidate proposal and evaluation streamed: every candidate the index would evaluate is
-/// evaluated, and the kept pairs are counted instead of held.
+/// Candidate proposal and evaluation streamed into an index: every candidate is evaluated where
+/// it is found and only the pairs a grouping can read are held, so the peak is that of the index
+/// the application would hold.
 int stream(std::size_t count, unsigned seed, const bench::HashModel* model) {
     Synthetic made = synthetic(count, seed, model);
     const long before = peakMegabytes();
     CancellationFlag cancel;
-    std::atomic<std::uint64_t> kept{0}, balanced{0};
     const auto began = std::chrono::steady_clock::now();
-    const auto candidates = SimilarityMatcher::forEachPair(
-        made.features, made.pictures, WithFeaturePrint::no, cancel, [&](std::span<const SimilarPair> pairs) {
-            kept += pairs.size();
-            balanced += static_cast<std::uint64_t>(std::count_if(
-                pairs.begin(), pairs.end(), [](const SimilarPair& p) { return accepts(SimilarityPreset::balanced, p); }));
-        });
-    std::printf("%zu pictures: %.2f s, %lld candidates, %llu pairs kept (%llu accepted at balanced), peak %ld MiB "
+    const auto index = SimilarityMatcher::compare(std::move(made.pictures), std::move(made.features), WithFeaturePrint::no, cancel);
+    const double elapsed = seconds(began);
+    const auto balanced = std::count_if(index->pairs.begin(), index->pairs.end(),
+                                        [](const SimilarPair& p) { return accepts(SimilarityPreset::balanced, p); });
+    std::printf("%zu pictures: %.2f s, %lld candidates, %zu pairs recorded (%ld accepted at balanced), peak %ld MiB "
                 "(%ld MiB before comparing)\n",
-                count, seconds(began), static_cast<long long>(candidates.value_or(-1)),
-                static_cast<unsigned long long>(kept.load()), static_cast<unsigned long long>(balanced.load()),
-                peakMegabytes(), before);
+                count, elapsed, static_cast<long long>(index->candidatesProposed), index->pairs.size(),
+                static_cast<long>(balanced), peakMegabytes(), before);
     return 0;
 }
 
@@ -243,7 +240,8 @@ int check(const std::string& folder) {
         const auto& a = index->features[static_cast<std::size_t>(c.first)];
         const auto& b = index->features[static_cast<std::size_t>(c.second)];
         if (a && b)
-            if (auto pair = SimilarityMatcher::evaluate(c, *a, *b, {}, {})) expected.push_back(*pair);
+            if (auto pair = SimilarityMatcher::evaluate(c, *a, *b, {}, {}); pair && SimilarityMatcher::recorded(*pair, c.isTimeNeighbour))
+                expected.push_back(*pair);
     }
     const bool same = index->pairs == expected && index->candidatesProposed == static_cast<std::int64_t>(candidates.size());
     std::printf("%zu pictures: %lld candidates (list: %zu), %zu pairs (one by one: %zu): %s\n", index->pictures.size(),
