@@ -93,8 +93,32 @@ TEST(FeatureNeighbours, CropsAreProposedWithTheirOriginalAndCrowdedKeysAreSkippe
     for (const auto& [first, second] : proposed) EXPECT_LT(second, measured.size() - 1) << first << " " << second;
 
     // One picture filed more times than any key may hold: its keys say nothing, so no pairs.
-    const std::vector<std::optional<ImageFeatures>> copies(FeatureNeighbours::crowdedKey + 1, measured[0]);
+    const std::vector<std::optional<ImageFeatures>> copies(FeatureNeighbours::Settings{}.crowdedKey + 1, measured[0]);
     EXPECT_TRUE(FeatureNeighbours::proposals(copies, nullptr).empty());
+}
+
+TEST(FeatureNeighbours, EachPictureProposesOnlyItsClosestPartners) {
+    // 40 pictures, every two sharing three keys of their own, as unrelated photos share a few
+    // corners by chance; pictures 0 and 1 share ten more, as a photo and its crop do.
+    constexpr std::uint32_t count = 40;
+    std::vector<std::vector<std::uint32_t>> keys(count);
+    std::uint32_t next = 0;
+    for (std::uint32_t i = 0; i < count; ++i)
+        for (std::uint32_t j = i + 1; j < count; ++j)
+            for (int k = 0; k < 3; ++k, ++next) keys[i].push_back(next), keys[j].push_back(next);
+    for (int k = 0; k < 10; ++k, ++next) keys[0].push_back(next), keys[1].push_back(next);
+    for (auto& own : keys) std::sort(own.begin(), own.end());
+
+    const FeatureNeighbours::Settings settings;
+    const auto proposed = FeatureNeighbours::proposalsOfKeys(keys, nullptr, settings);
+    EXPECT_TRUE(std::binary_search(proposed.begin(), proposed.end(), std::pair{0u, 1u}));
+    EXPECT_LE(proposed.size(), count * settings.partners); // not all 780 pairs
+    EXPECT_TRUE(std::is_sorted(proposed.begin(), proposed.end()));
+
+    // Asking for four keys in common leaves only the crop; with room for every partner, every
+    // pair is proposed.
+    EXPECT_TRUE(FeatureNeighbours::proposalsOfKeys(keys, nullptr, {4, 16, 8}) == (std::vector{std::pair{0u, 1u}}));
+    EXPECT_EQ(FeatureNeighbours::proposalsOfKeys(keys, nullptr, {3, 16, count}).size(), count * (count - 1) / 2);
 }
 
 TEST(FeaturePrintMatching, CropsJoinTheirOriginalAndTheCamerasStayApart) {
