@@ -111,13 +111,17 @@ std::vector<CandidatePair> candidatePairs(const std::vector<std::optional<ImageF
 
 namespace {
 
+double keptWithin(const CandidatePair& candidate) {
+    return candidate.isTimeNeighbour ? SimilarityThresholds::seriesRelated
+                                     : static_cast<double>(SimilarityThresholds::candidateHamming);
+}
+
+/// The pair, or nothing when its hashes lie more than `limit` bits apart.
 template <class Record>
 std::optional<SimilarPair> evaluateRecords(const CandidatePair& candidate, const Record& a, const Record& b,
                                            const std::optional<FeaturePrintObservation>& printA,
-                                           const std::optional<FeaturePrintObservation>& printB) {
+                                           const std::optional<FeaturePrintObservation>& printB, double limit) {
     const auto match = FeatureExtractor::hashMatch(a, b);
-    const double limit = candidate.isTimeNeighbour ? SimilarityThresholds::seriesRelated
-                                                   : static_cast<double>(SimilarityThresholds::candidateHamming);
     if (match.distance > limit) return std::nullopt;
     SimilarPair pair;
     pair.a = candidate.first;
@@ -134,7 +138,7 @@ std::optional<SimilarPair> evaluateRecords(const CandidatePair& candidate, const
 std::optional<SimilarPair> evaluate(const CandidatePair& candidate, const ImageFeatures& a, const ImageFeatures& b,
                                     const std::optional<FeaturePrintObservation>& printA,
                                     const std::optional<FeaturePrintObservation>& printB) {
-    return evaluateRecords(candidate, a, b, printA, printB);
+    return evaluateRecords(candidate, a, b, printA, printB, keptWithin(candidate));
 }
 
 bool recorded(const SimilarPair& pair, bool isTimeNeighbour) {
@@ -182,14 +186,17 @@ struct Evaluation {
     std::vector<std::int32_t> folder; // -1 when undated or unmeasured
     std::vector<Timestamp::rep> date;
     Timestamp::rep window = 0;
+    std::vector<bool> printed; // has a feature print: asked of every near pair, so kept apart from the records
 
     Evaluation(const std::vector<std::optional<ImageFeatures>>& measured, const std::vector<PhotoAsset>& pictures)
-        : features(measured), sketches(measured.size()), folder(measured.size(), -1), date(measured.size(), 0) {
+        : features(measured), sketches(measured.size()), folder(measured.size(), -1), date(measured.size(), 0),
+          printed(measured.size(), false) {
         window = std::chrono::duration_cast<Timestamp::duration>(std::chrono::duration<double>(timeNeighbourSeconds)).count();
         std::map<std::string, std::int32_t> folders;
         for (std::size_t i = 0; i < measured.size(); ++i) {
             if (!measured[i]) continue;
             sketches[i] = HashSketch::of(*measured[i]);
+            printed[i] = measured[i]->featurePrint.has_value();
             if (measured[i]->captureDate) {
                 folder[i] = folders.try_emplace(pictures[i].folder(), static_cast<std::int32_t>(folders.size())).first->second;
                 date[i] = measured[i]->captureDate->time_since_epoch().count();
@@ -208,13 +215,13 @@ struct Evaluation {
         return folder[a] >= 0 && folder[a] == folder[b] && (date[a] > date[b] ? date[a] - date[b] : date[b] - date[a]) <= window;
     }
 
-    /// The pair as the hashes alone see it.
-    std::optional<SimilarPair> byHashes(const CandidatePair& candidate) const {
+    /// The pair as the hashes alone see it, or nothing when they lie more than `limit` bits apart.
+    std::optional<SimilarPair> byHashes(const CandidatePair& candidate, double limit) const {
         const auto first = static_cast<std::size_t>(candidate.first), second = static_cast<std::size_t>(candidate.second);
         if (sketches[first] && sketches[second])
-            return evaluateRecords(candidate, *sketches[first], *sketches[second], noPrint, noPrint);
+            return evaluateRecords(candidate, *sketches[first], *sketches[second], noPrint, noPrint, limit);
         if (features[first] && features[second])
-            return evaluate(candidate, *features[first], *features[second], noPrint, noPrint);
+            return evaluateRecords(candidate, *features[first], *features[second], noPrint, noPrint, limit);
         return std::nullopt;
     }
 
@@ -226,10 +233,16 @@ struct Evaluation {
                                       timeNeighbours(first, second)};
         const auto& a = features[first];
         const auto& b = features[second];
-        auto pair = printsOnly ? std::nullopt : byHashes(candidate);
+        const bool judgeable = printed[first] && printed[second];
+        // Most candidates lie beyond what any grouping reads, and the prints can bring only near
+        // ones closer: those are dropped before their detail is compared.
+        const double worthRecording = candidate.isTimeNeighbour ? SimilarityThresholds::seriesRelated
+                                      : judgeable               ? SimilarityThresholds::candidateHamming
+                                                                : SimilarityThresholds::broad;
+        auto pair = printsOnly ? std::nullopt : byHashes(candidate, std::min(worthRecording, keptWithin(candidate)));
         // Pairs kept for bursts alone, further apart than any other candidate, are left to the hashes.
         const bool near = pair && pair->distance <= static_cast<float>(SimilarityThresholds::candidateHamming);
-        if ((near || printsOnly) && a && b && a->featurePrint && b->featurePrint) {
+        if ((near || printsOnly) && judgeable) {
             if (const auto match = PairsByFeaturePrint::match(*a, *b))
                 pair = pair ? PairsByFeaturePrint::judged(*pair, *match)
                             : PairsByFeaturePrint::fromPrints(candidate.first, candidate.second, *a, *b, *match);
