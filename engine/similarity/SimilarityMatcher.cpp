@@ -13,7 +13,6 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
-#include <numeric>
 
 namespace vp::SimilarityMatcher {
 
@@ -370,46 +369,49 @@ std::optional<SimilarityIndex> compare(std::vector<PhotoAsset> pictures, std::ve
         if (!result.features[i]) result.unmeasured.push_back(result.pictures[i].path);
 
     // The kept pairs arrive in batches, in no order. They are held packed (a third of a pair's
-    // size) and then placed straight into candidate order, by first picture in one counting pass
-    // and each picture's few partners sorted, so that neither a second full array of pairs nor a
-    // sort of whole pairs is needed.
+    // size), filed by their first picture into a few ranges, and then each range in turn is
+    // sorted and unpacked onto the end of the index's pairs and let go, so that the packed and
+    // the unpacked pairs are never all held at once.
+    const std::size_t ranges = std::clamp<std::size_t>(result.pictures.size() / 4096, 1, 64);
+    const auto rangeOf = [&](std::int64_t first) {
+        return static_cast<std::size_t>(first) * ranges / result.pictures.size();
+    };
     std::mutex mutex;
-    std::vector<std::vector<PackedPair>> batches;
-    std::vector<SimilarPair> withVision;
+    std::vector<std::vector<std::vector<PackedPair>>> packedIn(ranges);
+    std::vector<std::vector<SimilarPair>> withVisionIn(ranges);
+    std::size_t total = 0;
     const auto proposed = forEachPair(
         result.features, result.pictures, withFeaturePrint, cancel,
         [&](std::span<const SimilarPair> batch) {
-            std::vector<PackedPair> packed;
-            packed.reserve(batch.size());
+            std::vector<std::vector<PackedPair>> packed(ranges);
             std::vector<SimilarPair> rest;
             for (const auto& pair : batch)
-                if (const auto p = PackedPair::of(pair)) packed.push_back(*p);
+                if (const auto p = PackedPair::of(pair)) packed[rangeOf(pair.a)].push_back(*p);
                 else rest.push_back(pair);
             std::lock_guard lock(mutex);
-            batches.push_back(std::move(packed));
-            withVision.insert(withVision.end(), rest.begin(), rest.end());
+            total += batch.size();
+            for (std::size_t r = 0; r < ranges; ++r)
+                if (!packed[r].empty()) {
+                    packed[r].shrink_to_fit();
+                    packedIn[r].push_back(std::move(packed[r]));
+                }
+            for (const auto& pair : rest) withVisionIn[rangeOf(pair.a)].push_back(pair);
         },
         moreProposals);
     if (!proposed) return std::nullopt;
     result.candidatesProposed = *proposed;
 
-    std::vector<std::size_t> starts(result.pictures.size() + 1, 0);
-    for (const auto& batch : batches)
-        for (const auto& p : batch) ++starts[p.a + 1];
-    for (const auto& pair : withVision) ++starts[static_cast<std::size_t>(pair.a) + 1];
-    std::partial_sum(starts.begin(), starts.end(), starts.begin());
-    result.pairs.resize(starts.back());
-    std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
-    for (auto& batch : batches) {
-        for (const auto& p : batch) result.pairs[next[p.a]++] = p.unpacked();
-        std::vector<PackedPair>().swap(batch);
+    result.pairs.reserve(total);
+    for (std::size_t r = 0; r < ranges; ++r) {
+        std::vector<SimilarPair> range = std::move(withVisionIn[r]);
+        for (auto& batch : packedIn[r]) {
+            for (const auto& p : batch) range.push_back(p.unpacked());
+            std::vector<PackedPair>().swap(batch);
+        }
+        std::sort(range.begin(), range.end(),
+                  [](const SimilarPair& x, const SimilarPair& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
+        result.pairs.insert(result.pairs.end(), range.begin(), range.end());
     }
-    for (const auto& pair : withVision) result.pairs[next[static_cast<std::size_t>(pair.a)]++] = pair;
-    const auto bySecond = [](const SimilarPair& x, const SimilarPair& y) { return x.b < y.b; };
-    for (std::size_t first = 0; first + 1 < starts.size(); ++first)
-        std::sort(result.pairs.begin() + static_cast<std::ptrdiff_t>(starts[first]),
-                  result.pairs.begin() + static_cast<std::ptrdiff_t>(starts[first + 1]), bySecond);
-
     return result;
 }
 
