@@ -224,10 +224,15 @@ struct Evaluation {
         return std::nullopt;
     }
 
-    /// The pair to record for the candidate {first, second}, first < second: the hashes' pair,
-    /// judged by the feature prints when it is a near one, and kept only when some grouping can
-    /// read it. A pair only the prints proposed is theirs alone to make.
-    std::optional<SimilarPair> operator()(std::size_t first, std::size_t second, bool printsOnly = false) const {
+    /// Who speaks on a candidate: the hashes, with the prints' verdict on a near pair; the prints
+    /// alone, on a pair only they proposed; or the prints too when the hashes keep nothing, on a
+    /// pair the prints and another source both proposed (a crop shot, or dated, with its original).
+    enum class Judges { hashes, prints, hashesThenPrints };
+
+    /// The pair to record for the candidate {first, second}, first < second: made by `judges`,
+    /// and kept only when some grouping can read it.
+    std::optional<SimilarPair> operator()(std::size_t first, std::size_t second, Judges judges = Judges::hashes) const {
+        const bool printsOnly = judges == Judges::prints;
         const CandidatePair candidate{static_cast<std::int64_t>(first), static_cast<std::int64_t>(second),
                                       timeNeighbours(first, second)};
         const auto& a = features[first];
@@ -241,7 +246,7 @@ struct Evaluation {
         auto pair = printsOnly ? std::nullopt : byHashes(candidate, std::min(worthRecording, keptWithin(candidate)));
         // Pairs kept for bursts alone, further apart than any other candidate, are left to the hashes.
         const bool near = pair && pair->distance <= static_cast<float>(SimilarityThresholds::candidateHamming);
-        if ((near || printsOnly) && judgeable) {
+        if ((near || printsOnly || (!pair && judges == Judges::hashesThenPrints)) && judgeable) {
             if (const auto match = PairsByFeaturePrint::match(*a, *b))
                 pair = pair ? PairsByFeaturePrint::judged(*pair, *match)
                             : PairsByFeaturePrint::fromPrints(candidate.first, candidate.second, *a, *b, *match);
@@ -338,22 +343,32 @@ std::optional<std::int64_t> forEachPair(const std::vector<std::optional<ImageFea
             if (const auto p = unproposed(c.first, c.second)) more.push_back(*p);
     sortedOnce(more);
     byHashes.insert(byHashes.end(), more.begin(), more.end());
-    for (const auto& [i, j] : FeatureNeighbours::proposals(features, &cancel))
-        if (const auto p = unproposed(i, j); p && !std::binary_search(more.begin(), more.end(), *p)) byPrints.push_back(*p);
+    std::sort(byHashes.begin(), byHashes.end());
+    std::vector<std::pair<std::size_t, std::size_t>> alsoByPrints; // proposed by another source too
+    for (const auto& [i, j] : FeatureNeighbours::proposals(features, &cancel)) {
+        const std::pair<std::size_t, std::size_t> p{i, j};
+        if (std::binary_search(byHashes.begin(), byHashes.end(), p)) alsoByPrints.push_back(p);
+        else if (unproposed(i, j)) byPrints.push_back(p);
+    }
     if (cancel.isCancelled()) return std::nullopt;
-    sortedOnce(byPrints);
     candidates += static_cast<std::int64_t>(byHashes.size() + byPrints.size());
     constexpr std::size_t chunk = 4096;
-    const auto evaluateAll = [&](const std::vector<std::pair<std::size_t, std::size_t>>& pairs, bool printsOnly) {
-        ExactMatcher::concurrentPerform((pairs.size() + chunk - 1) / chunk, &cancel, [&](std::size_t c) {
-            std::vector<SimilarPair> batch;
-            for (std::size_t k = c * chunk; k < std::min(pairs.size(), (c + 1) * chunk); ++k)
-                if (auto pair = evaluation(pairs[k].first, pairs[k].second, printsOnly)) batch.push_back(*pair);
-            if (!batch.empty()) kept(batch);
-        });
-    };
-    evaluateAll(byHashes, false);
-    evaluateAll(byPrints, true);
+    using Judges = Evaluation::Judges;
+    ExactMatcher::concurrentPerform((byHashes.size() + chunk - 1) / chunk, &cancel, [&](std::size_t c) {
+        std::vector<SimilarPair> batch;
+        for (std::size_t k = c * chunk; k < std::min(byHashes.size(), (c + 1) * chunk); ++k) {
+            const auto [x, y] = byHashes[k];
+            const bool both = std::binary_search(alsoByPrints.begin(), alsoByPrints.end(), byHashes[k]);
+            if (auto pair = evaluation(x, y, both ? Judges::hashesThenPrints : Judges::hashes)) batch.push_back(*pair);
+        }
+        if (!batch.empty()) kept(batch);
+    });
+    ExactMatcher::concurrentPerform((byPrints.size() + chunk - 1) / chunk, &cancel, [&](std::size_t c) {
+        std::vector<SimilarPair> batch;
+        for (std::size_t k = c * chunk; k < std::min(byPrints.size(), (c + 1) * chunk); ++k)
+            if (auto pair = evaluation(byPrints[k].first, byPrints[k].second, Judges::prints)) batch.push_back(*pair);
+        if (!batch.empty()) kept(batch);
+    });
     if (cancel.isCancelled()) return std::nullopt;
     return candidates.load();
 }
