@@ -7,8 +7,8 @@
 // SHARED, CROWDED and PARTNERS replace the proposer's settings (FeatureNeighbours::Settings).
 //
 // The set is the shared photo set (build/photo-set: truth/similar.tsv names each picture's
-// original and kind of version). Measurements are kept in a feature cache beside the set's
-// build folder (build/neighbours-bench.cache) so that a second run reads nothing.
+// original and kind of version). Measurements are kept in a feature cache,
+// build/neighbours-bench.cache under the current folder, so that a second run reads nothing.
 // With REPLICAS, the set's keys are filed REPLICAS times, each copy's keys turned by its own
 // random bits (a bijection of the key space per copy, as if every descriptor bit were flipped
 // by one mask): each copy keeps the set's own structure and crowding, and the copies share keys
@@ -51,15 +51,37 @@ struct Truth {
 
 } // namespace
 
+namespace {
+
+constexpr const char* usage = "usage: neighbours-bench SET_DIR [REPLICAS [SHARED CROWDED PARTNERS]]\n";
+
+/// A count given on the command line; absent when it is not one.
+std::optional<std::size_t> count(const char* text) {
+    try {
+        std::size_t end = 0;
+        const auto value = std::stoul(text, &end);
+        if (end == std::string(text).size() && text[0] != '-') return value;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs("usage: neighbours-bench SET_DIR [REPLICAS [SHARED CROWDED PARTNERS]]\n", stderr);
+    std::error_code error;
+    const std::filesystem::path set = argc > 1 ? std::filesystem::canonical(argv[1], error) : "";
+    std::vector<std::size_t> numbers;
+    for (int k = 2; k < argc; ++k)
+        if (const auto n = count(argv[k])) numbers.push_back(*n);
+    if (argc < 2 || error || numbers.size() != static_cast<std::size_t>(argc - 2) || (argc != 3 && argc != 6 && argc != 2) ||
+        (argc == 6 && (numbers[1] == 0 || numbers[1] > 64))) {
+        std::fputs(usage, stderr);
         return 2;
     }
-    const std::filesystem::path set = std::filesystem::canonical(argv[1]);
-    const std::size_t replicas = argc > 2 ? std::stoul(argv[2]) : 0;
+    const std::size_t replicas = numbers.empty() ? 0 : numbers[0];
     FeatureNeighbours::Settings settings;
-    if (argc > 5) settings = {std::stoi(argv[3]), std::stoul(argv[4]), std::stoul(argv[5])};
+    if (argc == 6) settings = {static_cast<int>(numbers[1]), numbers[2], numbers[3]};
     std::printf("settings: %d shared keys, keys of at most %zu pictures, %zu partners each\n", settings.sharedKeys,
                 settings.crowdedKey, settings.partners);
     std::map<std::string, Truth> truth; // by path
