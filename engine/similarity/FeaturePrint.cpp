@@ -291,11 +291,10 @@ PrintVerdict verdict(const PrintMatch& match) {
     const bool placed = match.inliers >= minimumInliers;
     if (placed && sceneChanged) return PrintVerdict::differentShots;
     if (placed && share >= sameShare && !secondMotion) return PrintVerdict::samePhoto;
-    // Fine texture (sand, foliage, fabric) pairs many corners by chance. When those scatter, with
-    // not even a few agreeing on a placement of their own, and the placed pictures look alike
-    // everywhere, a lower share is still one photo.
-    const bool scattered = match.secondInliers < secondMotionInliers || !secondMotion;
-    if (placed && share >= scatteredShare && scattered && looksAlike) return PrintVerdict::samePhoto;
+    // Fine texture (sand, foliage, fabric) pairs many corners by chance. When those do not agree
+    // on a placement of their own and the placed pictures look alike everywhere, a lower share
+    // is still one photo.
+    if (placed && share >= scatteredShare && !secondMotion && looksAlike) return PrintVerdict::samePhoto;
     if (match.matches >= minimumMatchesToPart && share < sameShare && secondMotion) return PrintVerdict::differentShots;
     return PrintVerdict::undecided;
 }
