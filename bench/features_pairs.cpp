@@ -4,6 +4,8 @@
 //
 //   features-pairs LISTFILE > pairs.tsv
 //   columns: i j hash detail matches inliers overlap turn scale angleError residual secondInliers
+//            secondShift changed (-1 when not measured)
+//            verdict (0 undecided, 1 one photo, 2 different shots)
 
 #include "engine/similarity/FeatureExtractor.h"
 #include "engine/similarity/FeatureNeighbours.h"
@@ -53,8 +55,9 @@ int main(int argc, char** argv) {
             const int detail = FeatureExtractor::detailDistance(*features[i], *features[j]);
             PrintMatch match;
             if (prints[i] && prints[j]) match = FeatureExtractor::matchPrints(*prints[i], *prints[j]);
-            std::printf("%zu\t%zu\t%d\t%d\t%d\t%d\t%d\t%d\t%.3f\t%.2f\t%.3f\t%d\t%.2f\n", i, j, hash.distance, detail,
-                        match.matches, match.inliers, match.overlapCorners, match.turn, match.scale, match.angleError,
-                        match.residual, match.secondInliers, match.secondShift);
+            std::printf("%zu\t%zu\t%d\t%d\t%d\t%d\t%d\t%d\t%.3f\t%.2f\t%.3f\t%d\t%.2f\t%.3f\t%d\n", i, j, hash.distance,
+                        detail, match.matches, match.inliers, match.overlapCorners, match.turn, match.scale,
+                        match.angleError, match.residual, match.secondInliers, match.secondShift,
+                        match.changed.value_or(-1), static_cast<int>(FeatureExtractor::verdict(match)));
         }
 }

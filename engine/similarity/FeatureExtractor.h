@@ -30,6 +30,11 @@ struct FeaturePrintObservation {
     int height = 0;
     std::vector<std::array<float, 2>> points;
     std::vector<Descriptor> descriptors; ///< parallel to points
+    /// The whole picture at a glance: grey, at most glanceSide pixels a side, for comparing what
+    /// two pictures show once their corners have placed one on the other.
+    int glanceWidth = 0;
+    int glanceHeight = 0;
+    std::vector<std::uint8_t> glance;
     bool operator==(const FeaturePrintObservation&) const = default;
 };
 
@@ -45,6 +50,9 @@ struct PrintMatch {
     double residual = 0;    ///< root mean square distance in pixels by which placed inliers miss
     int secondInliers = 0;  ///< of the pairs left out, most that one other placement explains
     double secondShift = 0; ///< median pixels between where the two placements put those
+    /// Share of the overlap that looks different once b is placed on a, brightness and contrast
+    /// evened out; absent when there was no placement or too little overlap or texture to say.
+    std::optional<double> changed;
     bool operator==(const PrintMatch&) const = default;
 };
 
@@ -98,11 +106,13 @@ struct FeaturePrint {
 };
 
 /// Revision of the feature prints made here; prints of another revision do not unpack.
-inline constexpr std::int64_t featurePrintRevision = 2;
+inline constexpr std::int64_t featurePrintRevision = 3;
 /// Longest side at which corners are looked for: smaller pictures are enlarged to it.
 inline constexpr int printSide = 512;
 /// Most corners a print keeps, the strongest first.
 inline constexpr int printCorners = 160;
+/// Longest side of the print's grey picture.
+inline constexpr int glanceSide = 64;
 /// Descriptors further apart than this (of 256 bits) are not the same corner.
 inline constexpr int maximumDescriptorDistance = 64;
 /// Pixels of the rendition by which a placed corner may miss its partner.
@@ -113,6 +123,18 @@ inline constexpr int minimumInliers = 12;
 inline constexpr int minimumMatchesToPart = 20;
 /// Pairs a second placement must explain to show that part of the scene moved.
 inline constexpr int secondMotionInliers = 5;
+/// Most pixels of the rendition between two placements that two cameras' views of one scene
+/// give; a second placement further off, in pictures that look alike, is a repeated pattern.
+inline constexpr double depthShift = 40.0;
+/// Glance pixels differing by more than this many spreads look different.
+inline constexpr double changedSpread = 1.0;
+/// More than this share of the overlap looking different is a changed scene, not an edit: a
+/// caption or watermark covers less.
+inline constexpr double changedScene = 0.08;
+/// At most this share looking different is two pictures that look alike everywhere.
+inline constexpr double alikeChange = 0.01;
+/// Least share of pairs one placement must explain when the rest scatter and the pictures look alike.
+inline constexpr double scatteredShare = 0.6;
 /// A placement that explains less than this share of the pairs does not make one photo.
 inline constexpr double sameShare = 0.75;
 
@@ -129,8 +151,8 @@ float printDistance(const PrintMatch& match);
 
 enum class PrintVerdict {
     undecided,     ///< too few corners in common to say
-    samePhoto,     ///< one placement explains nearly every pair, and nothing else moved
-    differentShots ///< many pairs, too many left out, and those agree on another placement
+    samePhoto,     ///< one placement explains the pairs, and the placed pictures look alike
+    differentShots ///< part of the scene moved: seen in the placed pictures, or in the pairs left out
 };
 PrintVerdict verdict(const PrintMatch& match);
 /// printDistance of matchPrints; nothing when an observation is malformed.

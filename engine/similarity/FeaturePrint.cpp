@@ -60,6 +60,46 @@ bool inside(const cv::Point2f& p, int width, int height) {
     return p.x >= 0 && p.y >= 0 && p.x < static_cast<float>(width) && p.y < static_cast<float>(height);
 }
 
+/// The share of the overlap whose look differs once b's glance is placed on a's. Each glance is
+/// evened out to zero mean and unit spread over the overlap (so brightness, contrast and mild
+/// colour edits do not count), both are softened (so re-saving, sharpening and the placement's
+/// last pixel of error do not), and a pixel counts as changed when the two differ by more than
+/// their spread. Thin strokes such as a watermark's letters are opened away: what remains is
+/// something drawn over the photo, or part of the scene that moved.
+std::optional<double> changedShare(const FeaturePrintObservation& a, const FeaturePrintObservation& b,
+                                   const cv::Mat& placement) {
+    if (a.glance.empty() || b.glance.empty()) return std::nullopt;
+    const cv::Mat glanceA(a.glanceHeight, a.glanceWidth, CV_8UC1, const_cast<std::uint8_t*>(a.glance.data()));
+    const cv::Mat glanceB(b.glanceHeight, b.glanceWidth, CV_8UC1, const_cast<std::uint8_t*>(b.glance.data()));
+    // The placement maps b's rendition to a's; the glances are those renditions made smaller.
+    const double toA = static_cast<double>(std::max(a.glanceWidth, a.glanceHeight)) / std::max(a.width, a.height);
+    const double fromB = static_cast<double>(std::max(b.width, b.height)) / std::max(b.glanceWidth, b.glanceHeight);
+    cv::Mat onA = placement * fromB * toA;
+    onA.col(2) = placement.col(2) * toA;
+    cv::Mat placed, covered;
+    cv::warpAffine(glanceB, placed, onA, glanceA.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
+    cv::warpAffine(cv::Mat(glanceB.size(), CV_8UC1, cv::Scalar(255)), covered, onA, glanceA.size(), cv::INTER_NEAREST,
+                   cv::BORDER_CONSTANT, 0);
+    cv::erode(covered, covered, cv::Mat(), cv::Point(-1, -1), 2);
+    const int overlap = cv::countNonZero(covered);
+    if (overlap < glanceA.rows * glanceA.cols / 4) return std::nullopt;
+
+    cv::Mat x, y;
+    cv::GaussianBlur(glanceA, x, cv::Size(3, 3), 0.8);
+    cv::GaussianBlur(placed, y, cv::Size(3, 3), 0.8);
+    x.convertTo(x, CV_32F);
+    y.convertTo(y, CV_32F);
+    cv::Scalar meanX, spreadX, meanY, spreadY;
+    cv::meanStdDev(x, meanX, spreadX, covered);
+    cv::meanStdDev(y, meanY, spreadY, covered);
+    // A flat picture has no look to compare.
+    if (spreadX[0] < 4 || spreadY[0] < 4) return std::nullopt;
+    cv::Mat difference = cv::abs((x - meanX[0]) / spreadX[0] - (y - meanY[0]) / spreadY[0]);
+    cv::Mat changed = (difference > changedSpread) & covered;
+    cv::morphologyEx(changed, changed, cv::MORPH_OPEN, cv::Mat());
+    return static_cast<double>(cv::countNonZero(changed)) / overlap;
+}
+
 } // namespace
 
 std::optional<FeaturePrint> featurePrint(const Bitmap& image) {
@@ -72,6 +112,7 @@ std::optional<FeaturePrint> featurePrint(const Bitmap& image) {
     std::vector<cv::KeyPoint> corners;
     cv::Mat descriptors;
     cv::Size searched(image.width, image.height);
+    cv::Mat glance;
     try {
         // A low corner threshold keeps smooth pictures (skies, gradients, artwork) from being
         // left with a handful of corners; the count bound keeps the strongest.
@@ -80,6 +121,11 @@ std::optional<FeaturePrint> featurePrint(const Bitmap& image) {
         // its corners are found at the scales where a larger version's corners are.
         cv::Mat grey = greyMat(image);
         const int longest = std::max(image.width, image.height);
+        const double shrink = std::min(1.0, static_cast<double>(glanceSide) / longest);
+        cv::resize(grey, glance,
+                   cv::Size(std::max(1, static_cast<int>(std::lround(image.width * shrink))),
+                            std::max(1, static_cast<int>(std::lround(image.height * shrink)))),
+                   0, 0, cv::INTER_AREA);
         if (longest < printSide) {
             const double enlarge = static_cast<double>(printSide) / longest;
             cv::resize(grey, grey, cv::Size(), enlarge, enlarge, cv::INTER_LINEAR);
@@ -108,10 +154,14 @@ std::optional<FeaturePrint> featurePrint(const Bitmap& image) {
         const auto* row = descriptors.ptr<std::uint8_t>(static_cast<int>(i));
         print.bytes.insert(print.bytes.end(), row, row + 32);
     }
+    putWord(print.bytes, static_cast<unsigned>(glance.cols));
+    putWord(print.bytes, static_cast<unsigned>(glance.rows));
+    for (int y = 0; y < glance.rows; ++y)
+        print.bytes.insert(print.bytes.end(), glance.ptr<std::uint8_t>(y), glance.ptr<std::uint8_t>(y) + glance.cols);
     return print;
 }
 
-PrintMatch matchPrints(const FeaturePrintObservation& a, const FeaturePrintObservation& b) {
+static PrintMatch matchOneWay(const FeaturePrintObservation& a, const FeaturePrintObservation& b) {
     PrintMatch match;
     if (a.descriptors.empty() || b.descriptors.empty()) return match;
     // Mutual nearest neighbours that are clearly nearer than the next best (Lowe's ratio test):
@@ -197,7 +247,21 @@ PrintMatch matchPrints(const FeaturePrintObservation& a, const FeaturePrintObser
         }
     }
     match.overlapCorners = std::min(overlapA, overlapB);
+    match.changed = changedShare(a, b, placement);
     return match;
+}
+
+PrintMatch matchPrints(const FeaturePrintObservation& a, const FeaturePrintObservation& b) {
+    // The ratio test looks for each corner of the first picture among the second's. The larger
+    // of a photo and its crop holds more look-alikes of each corner, so looked for the other way
+    // round, fewer pass: when that leaves the verdict open, the other way decides.
+    const PrintMatch forward = matchOneWay(a, b);
+    if (verdict(forward) != PrintVerdict::undecided) return forward;
+    PrintMatch backward = matchOneWay(b, a);
+    if (verdict(backward) == PrintVerdict::undecided) return forward;
+    backward.turn = (4 - backward.turn) % 4;
+    backward.scale = backward.scale > 0 ? 1 / backward.scale : 0;
+    return backward;
 }
 
 std::optional<float> featureDistance(const FeaturePrintObservation& a, const FeaturePrintObservation& b) {
@@ -212,12 +276,25 @@ float printDistance(const PrintMatch& match) {
 
 PrintVerdict verdict(const PrintMatch& match) {
     const double share = match.matches > 0 ? static_cast<double>(match.inliers) / match.matches : 0;
+    // Once placed, a version shows what the photo showed, but for a caption or a watermark drawn
+    // over a little of it. A larger part that looks different is part of the scene that moved.
+    const bool sceneChanged = match.changed && *match.changed > changedScene;
+    const bool looksAlike = match.changed && *match.changed <= alikeChange;
     // Chance pairs among the left-out ones scatter; a few line up with some placement by luck.
     // A second placement that lies within the tolerance of the first is the first one again,
-    // seen through imprecise corners (a small or blurred version).
+    // seen through imprecise corners (a small or blurred version). One far from the first while
+    // the placed pictures look alike is a repeated pattern (tiles, stripes, fabric) paired with
+    // its neighbour; two cameras' views differ by a nearby placement, the depth between them.
     const bool secondMotion = match.secondInliers >= std::max(secondMotionInliers, match.matches / 10 + 1) &&
-                              match.secondShift > placementTolerance;
-    if (match.inliers >= minimumInliers && share >= sameShare && !secondMotion) return PrintVerdict::samePhoto;
+                              match.secondShift > placementTolerance &&
+                              (match.secondShift <= depthShift || !looksAlike);
+    const bool placed = match.inliers >= minimumInliers;
+    if (placed && sceneChanged) return PrintVerdict::differentShots;
+    if (placed && share >= sameShare && !secondMotion) return PrintVerdict::samePhoto;
+    // Fine texture (sand, foliage, fabric) pairs many corners by chance. When those do not agree
+    // on a placement of their own and the placed pictures look alike everywhere, a lower share
+    // is still one photo.
+    if (placed && share >= scatteredShare && !secondMotion && looksAlike) return PrintVerdict::samePhoto;
     if (match.matches >= minimumMatchesToPart && share < sameShare && secondMotion) return PrintVerdict::differentShots;
     return PrintVerdict::undecided;
 }

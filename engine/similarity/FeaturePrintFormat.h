@@ -1,6 +1,7 @@
 // The stored feature print: a header ("VPF", the revision, the rendition's width and height, the
 // corner count, each 16-bit little-endian), then per corner its position in 1/64 pixel (two
-// 16-bit values) and its 256-bit descriptor. Shared by the writer and the reader, which needs
+// 16-bit values) and its 256-bit descriptor, then the little grey picture: its width and height
+// (16-bit) and its pixels, row by row. Shared by the writer and the reader, which needs
 // no image library, so the cache's reader can be built and fuzzed on its own.
 #pragma once
 

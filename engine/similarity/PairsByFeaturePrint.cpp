@@ -8,8 +8,8 @@ namespace {
 /// A one-photo verdict on the hash's scale: a placement explaining every pair is 0 bits, one at
 /// the verdict's least share lands on the balanced limit, so every such pair is within it.
 float inBits(const PrintMatch& match) {
-    const double leftOut = FeatureExtractor::printDistance(match);
-    return static_cast<float>(SimilarityThresholds::balanced * leftOut / (1 - FeatureExtractor::sameShare));
+    const double leftOut = std::min<double>(FeatureExtractor::printDistance(match), 1 - FeatureExtractor::scatteredShare);
+    return static_cast<float>(SimilarityThresholds::balanced * leftOut / (1 - FeatureExtractor::scatteredShare));
 }
 
 } // namespace

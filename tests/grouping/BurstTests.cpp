@@ -51,7 +51,7 @@ TEST_P(StreetBurst, IsOneSeries) {
     EXPECT_EQ(names(series[0]), allFive);
 }
 
-TEST_P(StreetBurst, Issue22IsOneLookAlikeGroupUnderEveryPresetThatGroupsItAtAll) {
+TEST_P(StreetBurst, IsOneLookAlikeGroupUnderEveryPresetThatGroupsItAtAll) {
     for (const auto preset : {SimilarityPreset::conservative, SimilarityPreset::balanced, SimilarityPreset::broad}) {
         const auto groups = index->groups(preset);
         // Each group keeps a shot, and so does every shot left out of the groups.

@@ -20,12 +20,13 @@ namespace {
 using testing::measured;
 using testing::picture;
 
-/// The bytes of a feature print of this revision: a header (a 64 × 48 rendition, one corner)
-/// and the corner's position and descriptor.
+/// The bytes of a feature print of this revision: a header (a 64 × 48 rendition, one corner),
+/// the corner's position and descriptor, and a glance of two pixels.
 std::vector<std::uint8_t> soundPrint() {
     std::vector<std::uint8_t> bytes{'V', 'P', 'F', static_cast<std::uint8_t>(FeatureExtractor::featurePrintRevision),
                                     64, 0, 48, 0, 1, 0};
     bytes.resize(bytes.size() + 36, 17);
+    bytes.insert(bytes.end(), {2, 0, 1, 0, 90, 200});
     return bytes;
 }
 
