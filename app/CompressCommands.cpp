@@ -235,6 +235,14 @@ std::string question(std::size_t videos, std::size_t pairs, std::size_t photos) 
     return text + "? The originals go to the Trash. [y/N] ";
 }
 
+/// With nothing to do, or on a dry run, says so (or prints the document) and tells the caller to stop.
+bool endsBeforeChanging(bool nothingToDo, const Options& options, const Json& document) {
+    if (!nothingToDo && !options.dryRun) return false;
+    if (options.json) std::printf("%s\n", CommandLine::jsonText(document).c_str());
+    else std::puts(nothingToDo ? "Nothing to do." : "Dry run: nothing was changed.");
+    return true;
+}
+
 bool approved(const std::string& text) {
     std::fflush(stdout);
     std::fputs(text.c_str(), stderr);
@@ -331,16 +339,8 @@ int compress(const Options& options) {
         printPlan(scan, options, plan);
         if (options.images) printImages(images, photos);
     }
-    if (plan.videos.empty() && stills.removals.empty() && photos.images.empty()) {
-        if (options.json) std::printf("%s\n", CommandLine::jsonText(document).c_str());
-        else std::puts("Nothing to do.");
+    if (endsBeforeChanging(plan.videos.empty() && stills.removals.empty() && photos.images.empty(), options, document))
         return done;
-    }
-    if (options.dryRun) {
-        if (options.json) std::printf("%s\n", CommandLine::jsonText(document).c_str());
-        else std::puts("Dry run: nothing was changed.");
-        return done;
-    }
     if (!options.yes && !approved(question(plan.videos.size(), stills.removals.size(), photos.images.size()))) {
         std::puts("Nothing was changed.");
         return declined;
@@ -495,16 +495,7 @@ int compressLibrary(const Options& options) {
     } else {
         printLibraryPlan(scan, options, plan, stills);
     }
-    if (plan.videos.empty() && stills.pairs.empty()) {
-        if (options.json) std::printf("%s\n", CommandLine::jsonText(document).c_str());
-        else std::puts("Nothing to do.");
-        return done;
-    }
-    if (options.dryRun) {
-        if (options.json) std::printf("%s\n", CommandLine::jsonText(document).c_str());
-        else std::puts("Dry run: nothing was changed.");
-        return done;
-    }
+    if (endsBeforeChanging(plan.videos.empty() && stills.pairs.empty(), options, document)) return done;
     if (!options.yes && !approved(libraryQuestion(plan.videos.size(), stills.pairs.size()))) {
         std::puts("Nothing was changed.");
         return declined;

@@ -1,13 +1,12 @@
 // Similarity at scale and the feature cache.
 //
-//   similarity-bench scale N [SEED]   synthetic pictures: random hashes with planted near copies,
+//   similarity-bench scale N [SEED] [MODEL]
+//                                     synthetic pictures: random hashes with planted near copies,
 //                                     quarter-turned copies and bursts; times candidate proposal
-//                                     and pair evaluation (the comparing half of an index, the
-//                                     features given) and reports peak memory.
+//                                     and pair evaluation into an index (which holds only the pairs
+//                                     a grouping can read) and reports peak memory, then groups it.
 //   similarity-bench stream N [SEED] [MODEL]
-//                                     the same pictures proposed and evaluated into an index,
-//                                     which holds only the pairs a grouping can read: its peak
-//                                     memory is the pictures' and that index's.
+//                                     the same without the grouping, for a million pictures.
 //   similarity-bench proposals N [LOOP] [SEED]
 //                                     the band pass alone on the same pictures, counting the
 //                                     proposals without keeping them, with the comparison loop
@@ -104,26 +103,11 @@ Synthetic synthetic(std::size_t count, unsigned seed, const bench::HashModel* mo
     return made;
 }
 
-/// The comparing half of an index (candidates and their evaluation) over synthetic features.
-int scale(std::size_t count, unsigned seed, const bench::HashModel* model) {
-    Synthetic made = synthetic(count, seed, model);
-    const long before = peakMegabytes();
-    CancellationFlag cancel;
-    const auto began = std::chrono::steady_clock::now();
-    const auto index = SimilarityMatcher::compare(std::move(made.pictures), std::move(made.features), WithFeaturePrint::no, cancel);
-    const double elapsed = seconds(began);
-    std::printf("%zu pictures: %.2f s, %lld candidates, %zu pairs, peak %ld MiB (%ld MiB before comparing)\n", count,
-                elapsed, static_cast<long long>(index->candidatesProposed), index->pairs.size(), peakMegabytes(), before);
-    const auto grouping = std::chrono::steady_clock::now();
-    const auto groups = index->groups(SimilarityPreset::balanced);
-    std::printf("  then %zu look-alike groups (balanced) in %.2f s\n", groups.size(), seconds(grouping));
-    return 0;
-}
-
-/// Candidate proposal and evaluation streamed into an index: every candidate is evaluated where
-/// it is found and only the pairs a grouping can read are held, so the peak is that of the index
-/// the application would hold.
-int stream(std::size_t count, unsigned seed, const bench::HashModel* model) {
+/// The comparing half of an index (candidates and their evaluation) over synthetic features:
+/// every candidate is evaluated where it is found and only the pairs a grouping can read are
+/// held, so the peak is that of the index the application would hold. `scale` then also groups
+/// the index at Balanced; `stream` stops at the index, for sizes where the grouping is not wanted.
+int indexed(std::size_t count, unsigned seed, const bench::HashModel* model, bool thenGroups) {
     Synthetic made = synthetic(count, seed, model);
     const long before = peakMegabytes();
     CancellationFlag cancel;
@@ -136,6 +120,11 @@ int stream(std::size_t count, unsigned seed, const bench::HashModel* model) {
                 "(%ld MiB before comparing)\n",
                 count, elapsed, static_cast<long long>(index->candidatesProposed), index->pairs.size(),
                 static_cast<long>(balanced), peakMegabytes(), before);
+    if (thenGroups) {
+        const auto grouping = std::chrono::steady_clock::now();
+        const auto groups = index->groups(SimilarityPreset::balanced);
+        std::printf("  then %zu look-alike groups (balanced) in %.2f s\n", groups.size(), seconds(grouping));
+    }
     return 0;
 }
 
@@ -322,7 +311,7 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "scale" && argc > 2) {
         const auto model = modelFrom(argc, argv, 4);
-        return scale(std::stoul(argv[2]), argc > 3 ? std::stoul(argv[3]) : 7, model ? &*model : nullptr);
+        return indexed(std::stoul(argv[2]), argc > 3 ? std::stoul(argv[3]) : 7, model ? &*model : nullptr, true);
     }
     if (mode == "proposals" && argc > 2) {
         const auto model = modelFrom(argc, argv, 5);
@@ -331,7 +320,7 @@ int main(int argc, char** argv) {
     }
     if (mode == "stream" && argc > 2) {
         const auto model = modelFrom(argc, argv, 4);
-        return stream(std::stoul(argv[2]), argc > 3 ? std::stoul(argv[3]) : 7, model ? &*model : nullptr);
+        return indexed(std::stoul(argv[2]), argc > 3 ? std::stoul(argv[3]) : 7, model ? &*model : nullptr, false);
     }
     if (mode == "real-hashes" && argc > 3) return realHashes(argv[2], argv[3], argc > 4 ? std::stoi(argv[4]) : 40);
     if (mode == "fit" && argc > 3) return fit(argv[2], argv[3]);
